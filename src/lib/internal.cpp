@@ -1,0 +1,121 @@
+#include "internal.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "siteroot.h"
+
+namespace sk {
+
+unique_fd &unique_fd::operator=(unique_fd &&other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+unique_fd::~unique_fd() { close(); }
+
+int unique_fd::release() noexcept {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+bool unique_fd::close() noexcept {
+    if (fd_ < 0)
+        return true;
+    int rc = ::close(release());
+    return rc == 0;
+}
+
+flock_guard::flock_guard(int fd, bool shared) noexcept : fd_(fd), locked_(false) {
+    if (fd_ < 0)
+        return;
+    int rc;
+    do {
+        rc = flock(fd_, shared ? LOCK_SH : LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    locked_ = rc == 0;
+}
+
+flock_guard::~flock_guard() {
+    if (locked_)
+        flock(fd_, LOCK_UN);
+}
+
+std::string site_path(std::string_view daemon_path) {
+    if (daemon_path.empty() || daemon_path.front() != '/')
+        return std::string(daemon_path);
+    std::string path(sitekit_get_root());
+    path.append(daemon_path);
+    return path;
+}
+
+bool copy_field(char *field, std::size_t width, std::string_view src) noexcept {
+    if (width == 0)
+        return src.empty();
+    bool fits = src.size() < width;
+    std::size_t n = fits ? src.size() : width - 1;
+    std::memcpy(field, src.data(), n);
+    std::memset(field + n, 0, width - n);
+    return fits;
+}
+
+std::string_view field_view(const char *field, std::size_t width) noexcept {
+    const void *nul = std::memchr(field, '\0', width);
+    std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - field) : width;
+    return {field, n};
+}
+
+char *dup_text(std::string_view text) noexcept {
+    char *copy = static_cast<char *>(std::malloc(text.size() + 1));
+    if (!copy)
+        return nullptr;
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+bool write_all(int fd, const void *data, std::size_t size) noexcept {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::string &target,
+                        const struct stat *original) noexcept {
+    bool ok = std::fflush(tmp) == 0 && !std::ferror(tmp);
+    int fd = fileno(tmp);
+    if (ok && original) {
+        ok = fchmod(fd, original->st_mode & 07777) == 0;
+        // Only a privileged process may give the file away; the owner is kept
+        // where that is allowed and silently left otherwise.
+        if (ok && fchown(fd, original->st_uid, original->st_gid) != 0 && errno != EPERM)
+            ok = false;
+    }
+    if (ok)
+        ok = fsync(fd) == 0;
+    if (std::fclose(tmp) != 0)
+        ok = false;
+    if (ok)
+        ok = std::rename(tmp_path.c_str(), target.c_str()) == 0;
+    if (!ok)
+        ::unlink(tmp_path.c_str());
+    return ok;
+}
+
+} // namespace sk

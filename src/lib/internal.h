@@ -1,0 +1,99 @@
+// Internals shared by every module: resource holders, the site-root join,
+// bounded copies into the daemon's fixed-width fields, and the safe
+// replacement of a file. C++ only; not installed.
+#ifndef SITEKIT_INTERNAL_H
+#define SITEKIT_INTERNAL_H
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace sk {
+
+struct FileCloser {
+    void operator()(FILE *f) const noexcept { std::fclose(f); }
+};
+using unique_file = std::unique_ptr<FILE, FileCloser>;
+
+struct DirCloser {
+    void operator()(DIR *d) const noexcept { closedir(d); }
+};
+using unique_dir = std::unique_ptr<DIR, DirCloser>;
+
+struct FreeDeleter {
+    void operator()(void *p) const noexcept { std::free(p); }
+};
+template <class T> using malloc_ptr = std::unique_ptr<T, FreeDeleter>;
+
+// An owned file descriptor, closed when the holder goes.
+class unique_fd {
+  public:
+    unique_fd() noexcept = default;
+    explicit unique_fd(int fd) noexcept : fd_(fd) {}
+    unique_fd(unique_fd &&other) noexcept : fd_(other.release()) {}
+    unique_fd &operator=(unique_fd &&other) noexcept;
+    unique_fd(const unique_fd &) = delete;
+    unique_fd &operator=(const unique_fd &) = delete;
+    ~unique_fd();
+
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int release() noexcept;
+    // Closes the descriptor now; false when close reported an error.
+    bool close() noexcept;
+
+  private:
+    int fd_ = -1;
+};
+
+// Holds an advisory lock (flock) on a descriptor for its lifetime.
+class flock_guard {
+  public:
+    // Blocks until the lock is had; exclusive unless shared is set.
+    flock_guard(int fd, bool shared = false) noexcept;
+    flock_guard(const flock_guard &) = delete;
+    flock_guard &operator=(const flock_guard &) = delete;
+    ~flock_guard();
+    bool locked() const noexcept { return locked_; }
+
+  private:
+    int fd_;
+    bool locked_;
+};
+
+// The site root followed by an absolute daemon path; relative paths are
+// returned unchanged.
+std::string site_path(std::string_view daemon_path);
+
+// Copies src into a field of width bytes: NUL-terminated inside the field,
+// the rest zero. Returns false when src does not fit (its length is width or
+// more); the field then holds the first width - 1 bytes.
+bool copy_field(char *field, std::size_t width, std::string_view src) noexcept;
+
+// The text of a fixed-width field: up to its first NUL, never past width.
+std::string_view field_view(const char *field, std::size_t width) noexcept;
+
+// A malloc'd NUL-terminated copy, or nullptr when memory runs out.
+char *dup_text(std::string_view text) noexcept;
+
+// Writes every byte, retrying short writes and EINTR. False on error.
+bool write_all(int fd, const void *data, std::size_t size) noexcept;
+
+// Finishes the replacement of target by a temporary file written through
+// tmp: flushes, syncs to disk and closes tmp, gives it the permission bits
+// (and, where allowed, the owner) of original when that is given, and
+// renames it over target. Takes ownership of tmp. On any failure the
+// temporary file is removed, target is left as it was, and the result is
+// false.
+bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::string &target,
+                        const struct stat *original) noexcept;
+
+} // namespace sk
+
+#endif

@@ -1,0 +1,71 @@
+#include "tokenizer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void set_empty(st_state *state) {
+    state->copy = nullptr;
+    state->tokens = nullptr;
+    state->count = 0;
+    state->next = 0;
+}
+
+bool is_delimiter(char c, const char *delimiters) {
+    return delimiters && c != '\0' && std::strchr(delimiters, c) != nullptr;
+}
+
+} // namespace
+
+extern "C" int st_initialize(st_state *state, const char *text, const char *delimiters) {
+    set_empty(state);
+    if (!text || !*text)
+        return 0;
+    std::size_t len = std::strlen(text);
+    std::size_t pieces = 1;
+    for (std::size_t i = 0; i < len; ++i)
+        if (is_delimiter(text[i], delimiters))
+            ++pieces;
+    if (pieces > static_cast<std::size_t>(__INT_MAX__))
+        return -1;
+
+    char *copy = static_cast<char *>(std::malloc(len + 1));
+    char **tokens = static_cast<char **>(std::malloc(pieces * sizeof(char *)));
+    if (!copy || !tokens) {
+        std::free(copy);
+        std::free(tokens);
+        return -1;
+    }
+    std::memcpy(copy, text, len + 1);
+    std::size_t n = 0;
+    tokens[n++] = copy;
+    for (std::size_t i = 0; i < len; ++i) {
+        if (is_delimiter(copy[i], delimiters)) {
+            copy[i] = '\0';
+            tokens[n++] = copy + i + 1;
+        }
+    }
+    state->copy = copy;
+    state->tokens = tokens;
+    state->count = static_cast<int>(pieces);
+    return 0;
+}
+
+extern "C" char *st_next(st_state *state) {
+    if (state->next >= state->count)
+        return nullptr;
+    return state->tokens[state->next++];
+}
+
+extern "C" int st_count(const st_state *state) { return state->count - state->next; }
+
+extern "C" int st_hasnext(const st_state *state) { return state->next < state->count; }
+
+extern "C" void st_reset(st_state *state) { state->next = 0; }
+
+extern "C" void st_finalize(st_state *state) {
+    std::free(state->copy);
+    std::free(state->tokens);
+    set_empty(state);
+}

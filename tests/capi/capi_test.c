@@ -1,0 +1,84 @@
+/* Built with the C compiler: every public header must be plain C99, and
+ * every library must link into a C program. Each module adds one call. */
+#include <sitekit/sitekit.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int failures = 0;
+
+#define CHECK(cond)                                                            \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
+                    #cond);                                                    \
+            ++failures;                                                        \
+        }                                                                      \
+    } while (0)
+
+static void check_textscan(void) {
+    lfr_reader r;
+    char line[8];
+    CHECK(lfr_open(&r, "/nonexistent/sitekit-capi") == -1);
+    CHECK(lfr_getline(&r, line, 7) == -1);
+    CHECK(lfr_close(&r) == 0);
+}
+
+static void check_chunklines(void) {
+    lrb_buffer b;
+    char line[8];
+    lrb_initialize(&b);
+    lrb_add_data(&b, "hi\n", 3);
+    CHECK(lrb_getline(&b, line, 7) == 2 && strcmp(line, "hi") == 0);
+    lrb_add_eof(&b);
+    CHECK(lrb_getline(&b, line, 7) == -2);
+    lrb_finalize(&b);
+}
+
+static void check_chainlist(void) {
+    glist l;
+    int *a = malloc(sizeof *a), *b = malloc(sizeof *b);
+    *a = 1;
+    *b = 2;
+    glist_init(&l, GLIST_SORTED);
+    glist_add(&l, a, 1.0);
+    glist_add(&l, b, 2.0);
+    glist_reset(&l);
+    CHECK(glist_isgood(&l) && *(int *)glist_get(&l) == 2);
+    CHECK(glist_count(&l) == 2);
+    glist_deinit(&l);
+}
+
+static void check_siteutil(void) {
+    st_state st;
+    ht_table t, *tree;
+    char *p;
+    st_initialize(&st, "a::b", ":");
+    CHECK(st_count(&st) == 3);
+    st_finalize(&st);
+
+    ht_init(&t);
+    ht_put(&t, "tmp_x_file", "f");
+    tree = ht_get_tree(&t, "tmp_x", '_');
+    CHECK(tree != NULL && strcmp(ht_get(tree, "file"), "f") == 0);
+    ht_finalize(tree);
+    free(tree);
+    ht_finalize(&t);
+
+    sitekit_set_root("/srv/site");
+    p = sitekit_path("/etc/passwd");
+    CHECK(p != NULL && strcmp(p, "/srv/site/etc/passwd") == 0);
+    free(p);
+    sitekit_set_root(NULL);
+}
+
+int main(void) {
+    check_textscan();
+    check_chunklines();
+    check_chainlist();
+    check_siteutil();
+    if (failures == 0)
+        printf("C interface: all checks passed\n");
+    return failures == 0 ? 0 : 1;
+}

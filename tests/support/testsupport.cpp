@@ -1,0 +1,111 @@
+#include "testsupport.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "siteroot.h"
+
+namespace fs = std::filesystem;
+
+namespace sktest {
+
+TempDir::TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/sitekit-test-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only folders behind; open them up so the tree goes.
+    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(path_, ec);
+}
+
+std::string TempDir::operator/(std::string_view rel) const { return path_ + "/" + std::string(rel); }
+
+SiteRoot::SiteRoot() { sitekit_set_root(path().c_str()); }
+
+SiteRoot::~SiteRoot() { sitekit_set_root(nullptr); }
+
+std::string SiteRoot::mkdirs(std::string_view rel) const {
+    std::string p = *this / rel;
+    make_dirs(p);
+    return p;
+}
+
+void make_dirs(const std::string &path) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    if (ec)
+        ADD_FAILURE() << "cannot create " << path << ": " << ec.message();
+}
+
+void write_file(const std::string &path, std::string_view bytes) {
+    fs::path p(path);
+    if (p.has_parent_path())
+        make_dirs(p.parent_path().string());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        ADD_FAILURE() << "cannot write " << path;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        ADD_FAILURE() << "cannot read " << path;
+        return {};
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool file_exists(const std::string &path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+RunResult run_command(const std::string &command_line) {
+    TempDir tmp;
+    std::string out = tmp / "out", err = tmp / "err";
+    std::string full = "( " + command_line + " ) >'" + out + "' 2>'" + err + "'";
+    int raw = std::system(full.c_str());
+    RunResult r;
+    if (raw == -1)
+        r.status = -1;
+    else if (WIFEXITED(raw))
+        r.status = WEXITSTATUS(raw);
+    else
+        r.status = 128 + WTERMSIG(raw);
+    r.out = read_file(out);
+    r.err = read_file(err);
+    return r;
+}
+
+std::string build_path(std::string_view rel) {
+    const char *dir = std::getenv("SITEKIT_BUILD_DIR");
+    return std::string(dir ? dir : ".") + "/" + std::string(rel);
+}
+
+} // namespace sktest
