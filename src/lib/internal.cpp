@@ -10,29 +10,6 @@
 
 namespace sk {
 
-unique_fd &unique_fd::operator=(unique_fd &&other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-unique_fd::~unique_fd() { close(); }
-
-int unique_fd::release() noexcept {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-bool unique_fd::close() noexcept {
-    if (fd_ < 0)
-        return true;
-    int rc = ::close(release());
-    return rc == 0;
-}
-
 flock_guard::flock_guard(int fd, bool shared) noexcept : fd_(fd), locked_(false) {
     if (fd_ < 0)
         return;

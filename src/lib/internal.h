@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sk {
 
@@ -31,22 +32,33 @@ struct FreeDeleter {
 };
 template <class T> using malloc_ptr = std::unique_ptr<T, FreeDeleter>;
 
-// An owned file descriptor, closed when the holder goes.
+// An owned file descriptor, closed when the holder goes. Header-only, so
+// that the line file reader can use it without the rest of siteutil.
 class unique_fd {
   public:
     unique_fd() noexcept = default;
     explicit unique_fd(int fd) noexcept : fd_(fd) {}
     unique_fd(unique_fd &&other) noexcept : fd_(other.release()) {}
-    unique_fd &operator=(unique_fd &&other) noexcept;
+    unique_fd &operator=(unique_fd &&other) noexcept {
+        if (this != &other) {
+            close();
+            fd_ = other.release();
+        }
+        return *this;
+    }
     unique_fd(const unique_fd &) = delete;
     unique_fd &operator=(const unique_fd &) = delete;
-    ~unique_fd();
+    ~unique_fd() { close(); }
 
     int get() const noexcept { return fd_; }
     explicit operator bool() const noexcept { return fd_ >= 0; }
-    int release() noexcept;
+    int release() noexcept {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes the descriptor now; false when close reported an error.
-    bool close() noexcept;
+    bool close() noexcept { return fd_ < 0 || ::close(release()) == 0; }
 
   private:
     int fd_ = -1;
