@@ -1,6 +1,7 @@
 // The line file reader over a 100 MB file of ordinary text lines, beside a
-// plain memchr scan of the same bytes already in memory: the limit for any
-// reader that looks at each byte once.
+// plain memchr scan of the same bytes already in memory (the limit for any
+// reader that looks at each byte once) and beside lfr_open alone (what
+// reading the file into memory costs before any line is handed out).
 //
 //   textscan_bench [--benchmark_...]     (the file is made in $TMPDIR)
 #include "textscan.h"
@@ -91,7 +92,24 @@ void BM_memchr_scan(benchmark::State &state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.bytes.size()));
 }
 
+// What opening alone costs: the file read into one block with read(2), the
+// same way the reader does, and nothing scanned.
+void BM_read_whole_file(benchmark::State &state) {
+    const Corpus &c = corpus();
+    for (auto _ : state) {
+        lfr_reader r;
+        if (lfr_open(&r, c.path.c_str()) != 0) {
+            state.SkipWithError("lfr_open failed");
+            return;
+        }
+        benchmark::DoNotOptimize(r.data);
+        lfr_close(&r);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.bytes.size()));
+}
+
 BENCHMARK(BM_memchr_scan)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_read_whole_file)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_lfr_open_getline)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace

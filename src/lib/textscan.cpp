@@ -6,11 +6,12 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "internal.h"
@@ -22,9 +23,29 @@ inline bool is_stop(unsigned char c, bool with_nul) {
 }
 
 // First byte in [p, end) that is CR or LF (or NUL when with_nul is set), or
-// end. Scans sixteen bytes per step where it can: this loop is the whole
-// cost of handing out a line.
-const char *find_stop(const char *p, const char *end, bool with_nul) {
+// end. This scan is nearly the whole cost of handing out a line, so it looks
+// at 32 bytes per step where the processor has AVX2 and 16 otherwise.
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) const char *find_stop_avx2(const char *p, const char *end, bool with_nul) {
+    const __m256i lf = _mm256_set1_epi8('\n');
+    const __m256i cr = _mm256_set1_epi8('\r');
+    const __m256i nul = with_nul ? _mm256_setzero_si256() : lf;
+    while (end - p >= 32) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hit = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, lf), _mm256_cmpeq_epi8(v, cr)),
+                                      _mm256_cmpeq_epi8(v, nul));
+        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hit));
+        if (mask != 0)
+            return p + __builtin_ctz(mask);
+        p += 32;
+    }
+    while (p < end && !is_stop(static_cast<unsigned char>(*p), with_nul))
+        ++p;
+    return p;
+}
+#endif
+
+const char *find_stop_sse2(const char *p, const char *end, bool with_nul) {
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i cr = _mm_set1_epi8('\r');
@@ -42,6 +63,33 @@ const char *find_stop(const char *p, const char *end, bool with_nul) {
     while (p < end && !is_stop(static_cast<unsigned char>(*p), with_nul))
         ++p;
     return p;
+}
+
+using find_stop_fn = const char *(*)(const char *, const char *, bool);
+
+find_stop_fn pick_find_stop() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return find_stop_avx2;
+#endif
+    return find_stop_sse2;
+}
+
+const find_stop_fn find_stop = pick_find_stop();
+
+// A block for size bytes plus one. Large files get a block aligned to the
+// huge page size and marked for huge pages: reading 100 MB into 4 KiB pages
+// spends most of its time in page faults, which huge pages avoid. The block
+// still comes from the heap and is released with free.
+char *allocate_block(std::size_t size) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    if (size < 2 * kHuge)
+        return static_cast<char *>(std::malloc(size + 1));
+    std::size_t rounded = (size + 1 + kHuge - 1) & ~(kHuge - 1);
+    auto *block = static_cast<char *>(std::aligned_alloc(kHuge, rounded));
+    if (block)
+        madvise(block, rounded, MADV_HUGEPAGE); // advice only: failure is harmless
+    return block;
 }
 
 void reset(lfr_reader *reader) {
@@ -68,7 +116,7 @@ extern "C" int lfr_open(lfr_reader *reader, const char *path) {
         return -1;
     reader->size = st.st_size;
     // One byte more than needed, so that an empty file still gets a block.
-    reader->data = static_cast<char *>(std::malloc(static_cast<std::size_t>(st.st_size) + 1));
+    reader->data = allocate_block(static_cast<std::size_t>(st.st_size));
     if (!reader->data)
         return -1;
     int64_t got = 0;
@@ -102,7 +150,9 @@ extern "C" int lfr_getline(lfr_reader *reader, char *dest, int max_len) {
     // the rest of the count is zero-filled.
     int text_len = static_cast<int>(std::min<int64_t>(stop - start, count));
     std::memcpy(dest, start, static_cast<std::size_t>(text_len));
-    std::memset(dest + text_len, 0, static_cast<std::size_t>(count - text_len) + 1);
+    if (text_len < count)
+        std::memset(dest + text_len, 0, static_cast<std::size_t>(count - text_len));
+    dest[count] = '\0';
 
     int64_t pos = line_end - reader->data;
     if (line_end + 1 < end && line_end[0] == '\r' && line_end[1] == '\n')
