@@ -1,0 +1,106 @@
+// The text site log and the users' message files.
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "internal.h"
+#include "sitelogs.h"
+#include "sitelogs_internal.h"
+
+namespace {
+
+constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
+constexpr const char *kMsgDir = "/ftp-data/msgs/";
+constexpr std::size_t kAnnounceMax = 1023; // the announcement buffer of 1024 bytes
+constexpr std::size_t kNameMax = 255;      // longest file name the file system takes
+constexpr std::string_view kRule = "--------------------------------------------------------------------------";
+static_assert(kRule.size() == 74);
+
+// A recipient must name one file inside the message folder.
+bool plain_file_name(std::string_view name) noexcept {
+    return !name.empty() && name.size() <= kNameMax && name != "." && name != ".." &&
+           name.find('/') == std::string_view::npos;
+}
+
+} // namespace
+
+namespace sk::sitelogs {
+
+std::string gllog_time(std::time_t when) {
+    struct tm local;
+    if (!localtime_r(&when, &local))
+        return {};
+    char buf[300];
+    std::size_t n = std::strftime(buf, sizeof buf, "%a %b %d %T %Y", &local);
+    return std::string(buf, n);
+}
+
+bool append_to_file(const std::string &path, std::string_view bytes) noexcept {
+    unique_fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd)
+        return false;
+    // One write call, so that the line or record lands whole at the end.
+    bool ok = write_all(fd.get(), bytes.data(), bytes.size());
+    return fd.close() && ok;
+}
+
+} // namespace sk::sitelogs
+
+extern "C" int gl_gllog_add_alt(const char *text, const char *path) {
+    if (!text || !path)
+        return 0;
+    try {
+        std::string line = sk::sitelogs::gllog_time(std::time(nullptr));
+        if (line.empty())
+            return 0;
+        line.append(" ").append(text).append("\n");
+        return sk::sitelogs::append_to_file(sk::site_path(path), line) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+extern "C" int gl_gllog_add(const char *text) { return gl_gllog_add_alt(text, kSiteLog); }
+
+extern "C" int gl_gllog_announce(const char *event, const char *text) {
+    if (!event || !text)
+        return 0;
+    try {
+        std::string line(event);
+        if (text[0] == '"')
+            line.append(": ").append(text);
+        else
+            line.append(": \"").append(text).append("\"");
+        // Too long an announcement is refused whole: a cut one would lose its
+        // closing quote and mislead whatever reads the log.
+        if (line.size() > kAnnounceMax)
+            return 0;
+        return gl_gllog_add(line.c_str());
+    } catch (...) {
+        return 0;
+    }
+}
+
+extern "C" int gl_site_msg(const char *from, const char *to, const char *text) {
+    if (!from || !to || !text || !plain_file_name(to))
+        return 0;
+    try {
+        std::time_t now = std::time(nullptr);
+        char when[64];
+        if (!ctime_r(&now, when))
+            return 0;
+        when[std::strcspn(when, "\n")] = '\0';
+        std::string message = "From: ";
+        message.append(from).append(" (").append(when).append(")").append(kRule).append(text);
+        std::string path = sk::site_path(kMsgDir);
+        path.append(to);
+        return sk::sitelogs::append_to_file(path, message) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
