@@ -4,7 +4,7 @@
 #     builds lib<name>.a, installs it and its public headers under
 #     include/sitekit/, and adds the headers to the umbrella header.
 #   sitekit_program(<name> SOURCES ... [LINKS ...])
-#     builds and installs a program.
+#     builds and installs a program (fully static with SITEKIT_STATIC_PROGRAMS).
 #   sitekit_test(<name> SOURCES ... [LINKS ...])
 #     builds a GoogleTest program and registers its tests with CTest.
 
@@ -49,6 +49,7 @@ function(sitekit_program name)
   add_executable(${name} ${P_SOURCES})
   target_link_libraries(${name} PRIVATE ${P_LINKS})
   sitekit_warnings(${name})
+  sitekit_static_program(${name})
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
@@ -71,4 +72,12 @@ function(sitekit_test name)
   sitekit_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "SITEKIT_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
+
+# Links a program fully static when SITEKIT_STATIC_PROGRAMS is on: it then
+# runs inside the daemon's chroot, which holds no shared libraries.
+function(sitekit_static_program target)
+  if(SITEKIT_STATIC_PROGRAMS)
+    target_link_options(${target} PRIVATE -static)
+  endif()
 endfunction()

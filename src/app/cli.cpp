@@ -1,0 +1,201 @@
+#include "cli.h"
+
+#include "siteroot.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace sk::cli {
+
+std::optional<std::string> Parsed::value(std::string_view name) const {
+    auto it = options.find(name);
+    if (it == options.end())
+        return std::nullopt;
+    return it->second;
+}
+
+int fail(const Invocation &inv, int status, const std::string &message) {
+    std::fprintf(stderr, "sitekit %s: %s\n", inv.name.c_str(), message.c_str());
+    return status;
+}
+
+int usage_error(const Invocation &inv, const std::string &message, std::string_view usage) {
+    std::fprintf(stderr, "sitekit %s: %s\n%.*s", inv.name.c_str(), message.c_str(),
+                 static_cast<int>(usage.size()), usage.data());
+    std::fprintf(stderr, "Run 'sitekit %s --help' for details.\n", inv.name.c_str());
+    return kUsage;
+}
+
+std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option> options,
+                            std::string_view usage) {
+    Parsed p;
+    bool only_operands = false;
+    for (size_t i = 0; i < inv.args.size(); ++i) {
+        const std::string &a = inv.args[i];
+        if (only_operands || a.size() < 2 || a[0] != '-') {
+            p.operands.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            only_operands = true;
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            p.help = true;
+            continue;
+        }
+        std::string name = a, value;
+        bool inline_value = false;
+        if (auto eq = a.find('='); a.starts_with("--") && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+            inline_value = true;
+        }
+        const Option *found = nullptr;
+        for (const Option &o : options)
+            if (o.name == name)
+                found = &o;
+        if (found == nullptr) {
+            std::string hint = (name == "--root" || name == "--version")
+                                   ? " (global options go before the subcommand)"
+                                   : "";
+            usage_error(inv, "unknown option '" + name + "'" + hint, usage);
+            return std::nullopt;
+        }
+        if (found->takes_value && !inline_value) {
+            if (i + 1 >= inv.args.size()) {
+                usage_error(inv, "option '" + name + "' needs a value", usage);
+                return std::nullopt;
+            }
+            value = inv.args[++i];
+        } else if (!found->takes_value && inline_value) {
+            usage_error(inv, "option '" + name + "' takes no value", usage);
+            return std::nullopt;
+        }
+        p.options[name] = value;
+    }
+    return p;
+}
+
+bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max,
+                   std::string_view usage) {
+    if (p.operands.size() < min) {
+        usage_error(inv, "missing argument", usage);
+        return false;
+    }
+    if (p.operands.size() > max) {
+        usage_error(inv, "unexpected argument '" + p.operands[max] + "'", usage);
+        return false;
+    }
+    return true;
+}
+
+std::optional<int64_t> parse_int(std::string_view text) {
+    int64_t v = 0;
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return v;
+}
+
+std::optional<uint64_t> parse_uint(std::string_view text) {
+    uint64_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return v;
+}
+
+std::optional<double> parse_double(std::string_view text) {
+    double v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::string daemon_view(const std::string &path) {
+    std::string_view root = sitekit_get_root();
+    if (root.empty() || !path.starts_with(root))
+        return path;
+    if (path.size() == root.size())
+        return "/";
+    if (path[root.size()] != '/')
+        return path;
+    return path.substr(root.size());
+}
+
+std::string json_string(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x7f) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void JsonObject::key(std::string_view k) {
+    if (!body_.empty())
+        body_ += ',';
+    body_ += json_string(k);
+    body_ += ':';
+}
+
+JsonObject &JsonObject::str(std::string_view k, std::string_view value) {
+    key(k);
+    body_ += json_string(value);
+    return *this;
+}
+
+JsonObject &JsonObject::num(std::string_view k, int64_t value) {
+    key(k);
+    body_ += std::to_string(value);
+    return *this;
+}
+
+JsonObject &JsonObject::unum(std::string_view k, uint64_t value) {
+    key(k);
+    body_ += std::to_string(value);
+    return *this;
+}
+
+JsonObject &JsonObject::real(std::string_view k, double value) {
+    key(k);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", value);
+    body_ += buf;
+    return *this;
+}
+
+JsonObject &JsonObject::raw(std::string_view k, std::string_view json) {
+    key(k);
+    body_ += json;
+    return *this;
+}
+
+void print_json_array(const std::vector<std::string> &items) {
+    std::fputs("[", stdout);
+    for (size_t i = 0; i < items.size(); ++i)
+        std::printf("%s%s", i ? ",\n " : "", items[i].c_str());
+    std::fputs("]\n", stdout);
+}
+
+} // namespace sk::cli

@@ -1,0 +1,96 @@
+// The command-line layer of the sitekit program: argument parsing, the
+// exit statuses, messages and JSON output shared by every subcommand.
+// Each subcommand lives in its own file (cmd_*.cpp) as a function
+// `int cmd_<name>(sk::cli::Invocation &)`, registered in sitekit.cpp.
+#ifndef SITEKIT_APP_CLI_H
+#define SITEKIT_APP_CLI_H
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sk::cli {
+
+// Exit statuses, the same for every subcommand.
+constexpr int kOk = 0;      // done; the check accepted; the lookup found something
+constexpr int kRefused = 1; // the check refused; the lookup found nothing; the write failed
+constexpr int kUsage = 2;   // the command line (or the settings it names) is wrong
+
+// One subcommand's command line after the subcommand name.
+struct Invocation {
+    std::string name;              // "dirlog list", "check", ...
+    std::vector<std::string> args; // what follows the subcommand's name
+    bool json = false;             // --json given before the subcommand
+};
+
+// An option a subcommand accepts: "--json" (flag) or "--config FILE" (takes a value).
+struct Option {
+    std::string_view name;
+    bool takes_value;
+};
+
+// The parsed command line of a subcommand.
+struct Parsed {
+    std::map<std::string, std::string, std::less<>> options; // name -> value ("" for flags)
+    std::vector<std::string> operands;
+    bool help = false;
+    bool has(std::string_view name) const { return options.find(name) != options.end(); }
+    std::optional<std::string> value(std::string_view name) const;
+};
+
+// Parses options (anywhere before "--") and operands. "--help"/"-h" are
+// always accepted. On an unknown option or a missing value, prints the
+// message and the usage line on stderr and returns nullopt.
+std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option> options,
+                            std::string_view usage);
+
+// Checks the operand count; prints the problem and the usage on stderr
+// when it is wrong.
+bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max,
+                   std::string_view usage);
+
+// "sitekit <name>: <message>" on stderr. Returns status.
+int fail(const Invocation &inv, int status, const std::string &message);
+// The message, then the usage on stderr; returns kUsage.
+int usage_error(const Invocation &inv, const std::string &message, std::string_view usage);
+
+// Whole decimal numbers, nothing else on the line; nullopt otherwise.
+std::optional<int64_t> parse_int(std::string_view text);
+std::optional<uint64_t> parse_uint(std::string_view text);
+std::optional<double> parse_double(std::string_view text);
+
+// Turns a path named on the command line into the daemon's view of it:
+// with a site root set, an absolute path below the root loses the root's
+// prefix; other paths are kept.
+std::string daemon_view(const std::string &path);
+
+// Writes JSON values to stdout. Strings are escaped; bytes above 0x7f are
+// written as \u00XX (the daemon's texts carry no encoding).
+std::string json_string(std::string_view text);
+
+// A JSON object written one member at a time: {"a":1,"b":"x"}.
+class JsonObject {
+  public:
+    JsonObject &str(std::string_view key, std::string_view value);
+    JsonObject &num(std::string_view key, int64_t value);
+    JsonObject &unum(std::string_view key, uint64_t value);
+    JsonObject &real(std::string_view key, double value);
+    JsonObject &raw(std::string_view key, std::string_view json);
+    std::string text() const { return "{" + body_ + "}"; }
+
+  private:
+    void key(std::string_view key);
+    std::string body_;
+};
+
+// Prints one JSON array of the given items (already JSON texts) on stdout.
+void print_json_array(const std::vector<std::string> &items);
+
+} // namespace sk::cli
+
+#endif

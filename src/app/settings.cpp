@@ -1,0 +1,94 @@
+#include "settings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+#include <sys/stat.h>
+
+namespace sk::cli {
+
+const std::vector<std::string> kSettingKeys = {
+    "zip_extract",  "zip_unwanteddir", "zip_showfile",  "check_errormsg",
+    "zip_success",  "zip_adfilename",  "zip_ad",        "zip_adcomment",
+    "nfo_cleanlist", "nfo_prepend",    "nfo_append",    "nfo_unwanteddir",
+};
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (is_blank(s.front()) || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (is_blank(s.back()) || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+std::string unescape_value(std::string_view value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        switch (value[++i]) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '\\': out += '\\'; break;
+        default:
+            out += '\\';
+            out += value[i];
+        }
+    }
+    return out;
+}
+
+SettingsResult load_settings(const std::string &path, ht_table *table) {
+    SettingsResult r;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        r.open_error = "it is a directory";
+        return r;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        r.open_error = std::strerror(errno);
+        return r;
+    }
+    std::set<std::string, std::less<>> seen;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        std::string_view text = trim(line);
+        if (text.empty() || text.front() == '#')
+            continue;
+        auto key_end = std::find_if(text.begin(), text.end(), is_blank);
+        std::string key(text.begin(), key_end);
+        std::string_view value = trim(std::string_view(key_end, text.end()));
+        auto where = "line " + std::to_string(number) + ": ";
+        if (std::find(kSettingKeys.begin(), kSettingKeys.end(), key) == kSettingKeys.end()) {
+            r.warnings.push_back(where + "unknown key '" + key + "'");
+            continue;
+        }
+        if (value.empty()) {
+            r.warnings.push_back(where + "'" + key + "' has no value (write: " + key + " VALUE)");
+            continue;
+        }
+        if (!seen.insert(key).second)
+            r.warnings.push_back(where + "'" + key + "' is set again; the later value counts");
+        ht_put(table, key.c_str(), unescape_value(value).c_str());
+    }
+    if (in.bad()) {
+        r.open_error = std::strerror(errno);
+        return r;
+    }
+    r.opened = true;
+    return r;
+}
+
+} // namespace sk::cli

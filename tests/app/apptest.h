@@ -1,0 +1,31 @@
+// Runs the sitekit program on a temporary site root.
+#ifndef SITEKIT_TESTS_APPTEST_H
+#define SITEKIT_TESTS_APPTEST_H
+
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace apptest {
+
+// A shell word for the command line.
+std::string quote(const std::string &word);
+
+// sitekit with the given arguments (each quoted); env is prepended as is
+// ("USER=alice"), and the command runs with an empty environment apart
+// from PATH, HOME and what env names.
+sktest::RunResult sitekit(const std::vector<std::string> &args, const std::string &env = "");
+
+// sitekit --root ROOT args...
+sktest::RunResult on_site(const sktest::SiteRoot &site, const std::vector<std::string> &args,
+                          const std::string &env = "");
+
+// Every regular file below dir with its contents, for "nothing changed" checks.
+std::string snapshot(const std::string &dir);
+
+} // namespace apptest
+
+#endif

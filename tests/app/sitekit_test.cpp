@@ -1,0 +1,63 @@
+// The sitekit program's global options, its dispatch and the settings file
+// reader, run as a program.
+#include "apptest.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using apptest::on_site;
+using apptest::sitekit;
+
+namespace {
+
+TEST(SitekitProgram, PrintsVersionAndHelpOnStdout) {
+    auto v = sitekit({"--version"});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, "sitekit " SITEKIT_TEST_VERSION "\n");
+    EXPECT_EQ(v.err, "");
+    auto h = sitekit({"--help"});
+    EXPECT_EQ(h.status, 0);
+    EXPECT_NE(h.out.find("usage: sitekit"), std::string::npos);
+}
+
+TEST(SitekitProgram, RejectsBadGlobalCommandLines) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"--frob", "log", "x"}, "unknown option '--frob'"},
+        {{"--root"}, "'--root' needs a directory"},
+        {{"--root", "/nonexistent/sitekit-root", "release", "/x"}, "is not a directory"},
+    };
+    for (const auto &c : cases) {
+        auto r = sitekit(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_EQ(r.out, "") << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("usage: sitekit"), std::string::npos) << r.err;
+    }
+}
+
+// The static program must run where nothing but itself exists: inside the
+// daemon's chroot there are no shared libraries.
+TEST(SitekitProgram, StaticProgramRunsAloneInAChroot) {
+#ifndef SITEKIT_TEST_STATIC
+    GTEST_SKIP() << "programs are not built static (SITEKIT_STATIC_PROGRAMS=OFF)";
+#else
+    if (geteuid() != 0)
+        GTEST_SKIP() << "chroot needs root";
+    sktest::TempDir jail;
+    std::string copy = jail / "sitekit";
+    auto cp = sktest::run_command("cp " + apptest::quote(sktest::build_path("src/app/sitekit")) +
+                                  " " + apptest::quote(copy));
+    ASSERT_EQ(cp.status, 0) << cp.err;
+    auto r = sktest::run_command("chroot " + apptest::quote(jail.path()) + " /sitekit --version");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "sitekit " SITEKIT_TEST_VERSION "\n");
+#endif
+}
+
+} // namespace
