@@ -1,0 +1,144 @@
+#include "penaltylog.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "internal.h"
+
+// The daemon's record, byte for byte.
+static_assert(sizeof(nukelog_record) == 392);
+static_assert(offsetof(nukelog_record, status) == 0);
+static_assert(offsetof(nukelog_record, reserved0) == 2);
+static_assert(offsetof(nukelog_record, time) == 8);
+static_assert(offsetof(nukelog_record, nuker) == 16);
+static_assert(offsetof(nukelog_record, unnuker) == 28);
+static_assert(offsetof(nukelog_record, nukee) == 40);
+static_assert(offsetof(nukelog_record, multiplier) == 52);
+static_assert(offsetof(nukelog_record, reserved1) == 54);
+static_assert(offsetof(nukelog_record, amount) == 56);
+static_assert(offsetof(nukelog_record, reason) == 60);
+static_assert(offsetof(nukelog_record, dirname) == 120);
+static_assert(offsetof(nukelog_record, reserved2) == 375);
+static_assert(sizeof(float) == 4 && std::numeric_limits<float>::is_iec559);
+// The file is little-endian and is read straight into the record.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+template <std::size_t N> std::string_view text_of(const char (&field)[N]) noexcept {
+    return sk::field_view(field, N);
+}
+
+template <std::size_t N> char *copy_of(const char (&field)[N]) noexcept {
+    return sk::dup_text(text_of(field));
+}
+
+void free_release(nukelog_release *release) noexcept {
+    for (sortedlist_node *node = release->nukees.head; node; node = node->next) {
+        auto *nukee = static_cast<nukelog_nukee *>(node->item);
+        std::free(nukee->name);
+        std::free(nukee);
+    }
+    sortedlist_clear(&release->nukees);
+    std::free(release->dirname);
+    std::free(release->shown_name);
+    std::free(release->reason);
+    std::free(release);
+}
+
+} // namespace
+
+extern "C" int _nukelog_same_release(const nukelog_record *a, const nukelog_record *b) {
+    return a->status == b->status && text_of(a->dirname) == text_of(b->dirname) &&
+           a->multiplier == b->multiplier && text_of(a->nuker) == text_of(b->nuker) &&
+           text_of(a->reason) == text_of(b->reason);
+}
+
+extern "C" nukelog_release *_nukelog_add_release(sortedlist *releases, const nukelog_record *record) {
+    auto *release = static_cast<nukelog_release *>(std::calloc(1, sizeof(nukelog_release)));
+    if (!release)
+        return nullptr;
+    sortedlist_init(&release->nukees);
+    release->time = record->time;
+    release->multiplier = record->multiplier;
+    release->dirname = copy_of(record->dirname);
+    release->status = record->status;
+    release->shown_name = record->status == 0 ? copy_of(record->nuker) : copy_of(record->unnuker);
+    release->reason = copy_of(record->reason);
+    release->total = 0.0f;
+    if (!release->dirname || !release->shown_name || !release->reason ||
+        !sortedlist_add(releases, release)) {
+        free_release(release);
+        return nullptr;
+    }
+    return release;
+}
+
+extern "C" int _nukelog_add_nukee(nukelog_release *release, const nukelog_record *record) {
+    auto *nukee = static_cast<nukelog_nukee *>(std::malloc(sizeof(nukelog_nukee)));
+    if (!nukee)
+        return 0;
+    nukee->name = copy_of(record->nukee);
+    nukee->amount = record->amount;
+    if (!nukee->name || !sortedlist_add(&release->nukees, nukee)) {
+        std::free(nukee->name);
+        std::free(nukee);
+        return 0;
+    }
+    release->total += record->amount;
+    return 1;
+}
+
+extern "C" int nukelog_load(sortedlist *releases, const char *path) {
+    sk::unique_file file(std::fopen(path, "rb"));
+    if (!file)
+        return 0;
+    // Whole records at a time; a larger buffer saves read calls on big logs.
+    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
+
+    nukelog_record opener{};  // the record that opened the current release
+    nukelog_record record{};
+    nukelog_release *current = nullptr;
+    while (std::fread(&record, sizeof record, 1, file.get()) == 1) {
+        if (!current || !_nukelog_same_release(&opener, &record)) {
+            current = _nukelog_add_release(releases, &record);
+            if (!current)
+                return 0;
+            opener = record;
+        }
+        if (!_nukelog_add_nukee(current, &record))
+            return 0;
+    }
+    // A short read at the end is a partial record; a read error is not the end.
+    return std::ferror(file.get()) ? 0 : 1;
+}
+
+extern "C" void _nukelog_printf(nukelog_release *release) {
+    std::printf("%s [x%d %s %s]", release->dirname, static_cast<int>(release->multiplier),
+                release->shown_name, release->reason);
+    sortedlist_reset(&release->nukees);
+    while (auto *nukee = static_cast<const nukelog_nukee *>(sortedlist_next(&release->nukees))) {
+        std::printf(" (%s %.0f)", nukee->name, static_cast<double>(nukee->amount));
+    }
+    std::printf("\n");
+}
+
+extern "C" int _nukelog_sort_by_age(const void *a, const void *b) {
+    int64_t ta = static_cast<const nukelog_release *>(a)->time;
+    int64_t tb = static_cast<const nukelog_release *>(b)->time;
+    return ta > tb ? 1 : (ta < tb ? -1 : 0);
+}
+
+extern "C" void nukelog_free(sortedlist *releases) {
+    if (!releases)
+        return;
+    // Walk the nodes directly: no reordering is needed to free.
+    for (sortedlist_node *node = releases->head; node; node = node->next)
+        free_release(static_cast<nukelog_release *>(node->item));
+    sortedlist_clear(releases);
+}
