@@ -73,11 +73,19 @@ static void check_siteutil(void) {
     sitekit_set_root(NULL);
 }
 
+static void check_sitelogs(void) {
+    char text[] = "  a \t b ";
+    CHECK(sizeof(dirlog_record) == 288 && sizeof(dupefile_record) == 288);
+    CHECK(strcmp(trim(text), "a b") == 0);
+    CHECK(gl_site_msg("a", NULL, "x") == 0);
+}
+
 int main(void) {
     check_textscan();
     check_chunklines();
     check_chainlist();
     check_siteutil();
+    check_sitelogs();
     if (failures == 0)
         printf("C interface: all checks passed\n");
     return failures == 0 ? 0 : 1;
