@@ -1,0 +1,307 @@
+#include "acctdb.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "testsupport.h"
+
+namespace {
+
+using sktest::write_file;
+
+// The caches are process-wide: every test starts from an empty module.
+void reset_module() {
+    _pwd_finalize(pwd_userlist);
+    pwd_userlist = nullptr;
+    pwd_lastupdate = 0;
+    while (pwd_grouplist) {
+        pwd_group *next = pwd_grouplist->next;
+        std::free(pwd_grouplist->members);
+        std::free(pwd_grouplist);
+        pwd_grouplist = next;
+    }
+    pwd_set_etcdir(nullptr);
+}
+
+std::string passwd_line(int i) {
+    char line[200];
+    std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n",
+                  i, i, 100 + i, 300 + i % 7, 1617235200 + i);
+    return line;
+}
+
+// A passwd file like the daemon's: the siteop, a few hundred users.
+std::string site_passwd(int users) {
+    std::string text = "glftpd:$6$root$abcdefghijklmnopqrstu:0:0:1617235200:/site:/bin/false\n";
+    for (int i = 1; i <= users; ++i)
+        text += passwd_line(i);
+    return text;
+}
+
+std::string site_group(int groups) {
+    std::string text = "glftpd:All Users:100:\n";
+    for (int i = 1; i <= groups; ++i)
+        text += "grp" + std::to_string(i) + ":Group number " + std::to_string(i) + ":" +
+                std::to_string(300 + i) + ":user" + std::to_string(i) + ",user" + std::to_string(i + 1) +
+                "\n";
+    return text;
+}
+
+void set_mtime(const std::string &path, time_t sec, long nsec) {
+    struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct timespec mtime_of(const std::string &path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return st.st_mtim;
+}
+
+class Acctdb : public ::testing::Test {
+  protected:
+    void SetUp() override { reset_module(); }
+    void TearDown() override { reset_module(); }
+
+    sktest::SiteRoot root;
+    std::string etc = root.mkdirs("etc");
+    std::string passwd = etc + "/passwd";
+    std::string group = etc + "/group";
+};
+
+TEST_F(Acctdb, DefaultDirectoryIsUnderTheSiteRootAndAGivenOneIsUsedAsGiven) {
+    EXPECT_EQ(_etcdir, nullptr);
+    EXPECT_EQ(std::string(_pwd_get_etcdir()), etc);
+    write_file(passwd, site_passwd(3));
+    ASSERT_NE(pwd_getpwnam("user002"), nullptr);
+
+    sktest::TempDir other;
+    pwd_set_etcdir(other.path().c_str());
+    EXPECT_EQ(std::string(_pwd_get_etcdir()), other.path());
+    write_file(other / "passwd", "elsewhere:x:7:7::/site:/bin/false\n");
+    EXPECT_NE(pwd_getpwnam("elsewhere"), nullptr);
+    EXPECT_EQ(pwd_getpwnam("user002"), nullptr);
+
+    pwd_set_etcdir(nullptr);
+    EXPECT_EQ(std::string(_pwd_get_etcdir()), etc);
+}
+
+TEST_F(Acctdb, LooksUpUsersOfASiteByNameAndId) {
+    write_file(passwd, site_passwd(400));
+    pwd_user *first = pwd_getpwnam("user001");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->uid, 101);
+    EXPECT_EQ(first->gid, 301);
+    EXPECT_STREQ(first->passwd, "$1$s001$abcdefghijklm");
+    EXPECT_STREQ(first->gecos, "1617235201");
+    EXPECT_STREQ(first->home, "/site");
+    EXPECT_STREQ(first->shell, "/bin/false");
+
+    EXPECT_STREQ(pwd_getpwuid(0)->name, "glftpd");
+    EXPECT_STREQ(pwd_getpwuid(300)->name, "user200");
+    EXPECT_EQ(pwd_getpwnam("user400")->uid, 500);
+    EXPECT_EQ(pwd_getpwnam("user401"), nullptr);
+    EXPECT_EQ(pwd_getpwuid(501), nullptr);
+    EXPECT_EQ(pwd_getpwnam("USER001"), nullptr);
+    EXPECT_EQ(pwd_getpwnam("user00"), nullptr);
+    EXPECT_EQ(pwd_getpwnam(nullptr), nullptr);
+    // The later line comes first in the cache.
+    EXPECT_STREQ(pwd_userlist->name, "user400");
+}
+
+TEST_F(Acctdb, PasswdLineShapes) {
+    std::string name29(29, 'n'), name30(30, 'n');
+    std::string home299 = "/" + std::string(298, 'h'), home300 = "/" + std::string(299, 'h');
+    std::string shell200 = "/" + std::string(199, 's'), home200 = "/" + std::string(199, 'h');
+    struct Case {
+        std::string line;
+        const char *lookup;
+        bool found;
+        int uid;
+    } cases[] = {
+        {"seven:x:5:6:gecos:/site:/bin/false", "seven", true, 5},
+        {"six:x:5:6:/site:/bin/false", "six", false, 0},
+        {"eight:x:5:6:g:/site:/bin/false:extra", "eight", false, 0},
+        {"empties:::::::", "empties", false, 0},
+        {"empties::5::::", "empties", true, 5},
+        {"letters:x:abc:xyz:g:/h:/s", "letters", true, 0},
+        {"prefix:x:12abc:1:g:/h:/s", "prefix", true, 12},
+        {"negative:x:-5:1:g:/h:/s", "negative", true, -5},
+        {"huge:x:99999999999:1:g:/h:/s", "huge", false, 0},
+        {name29 + ":x:29:1:g:/h:/s", name29.c_str(), true, 29},
+        {name30 + ":x:30:1:g:/h:/s", name29.c_str(), false, 0},
+        {"longpass:" + std::string(30, 'p') + ":1:1:g:/h:/s", "longpass", false, 0},
+        {"gecos49:x:49:1:" + std::string(49, 'g') + ":/h:/s", "gecos49", true, 49},
+        {"gecos50:x:50:1:" + std::string(50, 'g') + ":/h:/s", "gecos50", false, 0},
+        {"home299:x:299:1:g:" + home299 + ":/s", "home299", true, 299},
+        {"home300:x:300:1:g:" + home300 + ":/s", "home300", false, 0},
+        {"longline:x:400:1:g:" + home200 + ":" + shell200, "longline", true, 400},
+        {"crlf:x:7:1:g:/h:/bin/sh\r", "crlf", true, 7},
+        {"", "", false, 0},
+    };
+    for (const auto &c : cases) {
+        reset_module();
+        write_file(passwd, "anchor:x:1:1:g:/h:/s\n\n" + c.line + "\nlast:x:2:2:g:/h:/s\n");
+        pwd_user *u = pwd_getpwnam(c.lookup);
+        EXPECT_EQ(u != nullptr, c.found) << c.line;
+        if (u && c.found) {
+            EXPECT_EQ(u->uid, c.uid) << c.line;
+        }
+        EXPECT_NE(pwd_getpwnam("anchor"), nullptr) << c.line;
+        EXPECT_NE(pwd_getpwnam("last"), nullptr) << c.line;
+    }
+    reset_module();
+    write_file(passwd, "longline:x:400:1:g:" + home200 + ":" + shell200 + "\r\ncrlf:x:7:1:g:/h:/bin/sh\r\n");
+    EXPECT_EQ(std::string(pwd_getpwnam("longline")->shell), shell200);
+    EXPECT_STREQ(pwd_getpwnam("crlf")->shell, "/bin/sh");
+}
+
+TEST_F(Acctdb, TheLaterOfTwoLinesIsFound) {
+    write_file(passwd, "twin:x:10:1:first:/h:/s\nother:x:11:1:g:/h:/s\ntwin:x:12:1:second:/h:/s\n"
+                       "samuid:x:11:1:later:/h:/s\n");
+    EXPECT_EQ(pwd_getpwnam("twin")->uid, 12);
+    EXPECT_STREQ(pwd_getpwuid(11)->name, "samuid");
+}
+
+TEST_F(Acctdb, SeesAFileReplacedBetweenTwoLookups) {
+    write_file(passwd, site_passwd(300));
+    ASSERT_NE(pwd_getpwnam("user150"), nullptr);
+    std::string next = etc + "/passwd.new";
+    write_file(next, site_passwd(10) + "newcomer:x:900:1:g:/site:/bin/false\n");
+    ASSERT_EQ(rename(next.c_str(), passwd.c_str()), 0);
+    EXPECT_EQ(pwd_getpwnam("user150"), nullptr);
+    ASSERT_NE(pwd_getpwnam("newcomer"), nullptr);
+    EXPECT_EQ(pwd_getpwnam("newcomer")->uid, 900);
+}
+
+// A change within the same second, even of the same size with the time stamp
+// set back to the very same nanosecond, is seen.
+TEST_F(Acctdb, SeesAChangeThatKeepsSizeAndTimeStamp) {
+    write_file(passwd, "alpha:x:1:1:g:/h:/s\n");
+    ASSERT_EQ(pwd_getpwnam("alpha")->uid, 1);
+    struct timespec loaded = mtime_of(passwd);
+    EXPECT_EQ(pwd_lastupdate, loaded.tv_sec);
+
+    write_file(passwd, "alpha:x:2:1:g:/h:/s\n");
+    EXPECT_EQ(pwd_getpwnam("alpha")->uid, 2);
+
+    write_file(passwd, "alpha:x:3:1:g:/h:/s\n");
+    set_mtime(passwd, mtime_of(passwd).tv_sec, mtime_of(passwd).tv_nsec); // same status as written
+    struct timespec t = mtime_of(passwd);
+    ASSERT_EQ(pwd_getpwnam("alpha")->uid, 3);
+    write_file(passwd, "alpha:x:4:1:g:/h:/s\n");
+    set_mtime(passwd, t.tv_sec, t.tv_nsec);
+    EXPECT_EQ(pwd_getpwnam("alpha")->uid, 4);
+}
+
+TEST_F(Acctdb, KeepsItsRecordsWhileTheFileIsUnchanged) {
+    write_file(passwd, site_passwd(50));
+    pwd_user *recent = pwd_getpwnam("user010");
+    ASSERT_NE(recent, nullptr);
+    // Still inside the window in which the content is compared.
+    EXPECT_EQ(pwd_getpwnam("user010"), recent);
+    EXPECT_EQ(pwd_getpwuid(110), recent);
+
+    // An old file is trusted by its status alone: the same status means no
+    // new read, so the cache keeps its records.
+    set_mtime(passwd, 1600000000, 123456789);
+    pwd_user *old = pwd_getpwnam("user010");
+    ASSERT_NE(old, nullptr);
+    EXPECT_EQ(pwd_lastupdate, 1600000000);
+    std::string text = site_passwd(50);
+    text.replace(text.find("user010"), 7, "user0X0");
+    write_file(passwd, text);
+    set_mtime(passwd, 1600000000, 123456789);
+    EXPECT_EQ(pwd_getpwnam("user010"), old);
+}
+
+TEST_F(Acctdb, LoadsAFileDatedAtTheEpoch) {
+    write_file(passwd, "epoch:x:1:1:g:/h:/s\n");
+    set_mtime(passwd, 0, 0);
+    ASSERT_NE(pwd_getpwnam("epoch"), nullptr);
+    EXPECT_EQ(pwd_lastupdate, 0);
+}
+
+TEST_F(Acctdb, MissingOrUnreadablePasswdFile) {
+    EXPECT_EQ(pwd_getpwnam("user001"), nullptr); // nothing there yet
+    write_file(passwd, site_passwd(20));
+    ASSERT_NE(pwd_getpwnam("user001"), nullptr);
+    time_t loaded = pwd_lastupdate;
+
+    // Gone: the cached records still answer.
+    ASSERT_EQ(unlink(passwd.c_str()), 0);
+    EXPECT_NE(pwd_getpwnam("user001"), nullptr);
+
+    // Present but not readable as a file: the cache is empty, and the next
+    // lookup tries again.
+    ASSERT_EQ(mkdir(passwd.c_str(), 0755), 0);
+    EXPECT_EQ(pwd_getpwnam("user001"), nullptr);
+    EXPECT_EQ(pwd_userlist, nullptr);
+    EXPECT_EQ(pwd_lastupdate, loaded);
+    ASSERT_EQ(rmdir(passwd.c_str()), 0);
+    write_file(passwd, site_passwd(20));
+    EXPECT_NE(pwd_getpwnam("user001"), nullptr);
+}
+
+TEST_F(Acctdb, FinalizingTheCacheMakesTheNextLookupLoadAgain) {
+    write_file(passwd, site_passwd(20));
+    ASSERT_NE(pwd_getpwnam("user005"), nullptr);
+    _pwd_finalize(pwd_userlist);
+    EXPECT_EQ(pwd_userlist, nullptr);
+    EXPECT_NE(pwd_getpwnam("user005"), nullptr);
+}
+
+TEST_F(Acctdb, GroupLineShapes) {
+    write_file(group, site_group(200) + "three:x:7\n"
+                                         "four:x:8:alice,bob\n"
+                                         "five:x:9:carol:ignored\n"
+                                         "emptymembers:x:10:\n"
+                                         "two:x\n"
+                                         "nonnumeric:x:abc:\n"
+                                         "longname" + std::string(30, 'g') + ":x:11:\n"
+                                         "dup:x:12:first\n"
+                                         "dup:x:13:second\n");
+    pwd_group *g = pwd_getgpnam("three");
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->gid, 7);
+    EXPECT_EQ(g->members, nullptr);
+    EXPECT_STREQ(pwd_getgpnam("four")->members, "alice,bob");
+    EXPECT_STREQ(pwd_getgpnam("five")->members, "carol");
+    EXPECT_STREQ(pwd_getgpnam("emptymembers")->members, "");
+    EXPECT_EQ(pwd_getgpnam("two"), nullptr);
+    EXPECT_EQ(pwd_getgpnam("nonnumeric")->gid, 0);
+    EXPECT_EQ(pwd_getgpnam(("longname" + std::string(21, 'g')).c_str()), nullptr);
+    EXPECT_EQ(pwd_getgpnam("dup")->gid, 13);
+    EXPECT_STREQ(pwd_getgpgid(12)->members, "first");
+    EXPECT_STREQ(pwd_getgpgid(500)->name, "grp200");
+    EXPECT_STREQ(pwd_getgpgid(100)->passwd, "All Users");
+    EXPECT_EQ(pwd_getgpgid(4242), nullptr);
+    EXPECT_EQ(pwd_getgpnam("GRP1"), nullptr);
+}
+
+TEST_F(Acctdb, GroupsAfterAnEmptyLineAreFound) {
+    write_file(group, "before:x:1:\n\nafter:x:2:\r\n\r\nlast:x:3:z");
+    EXPECT_NE(pwd_getgpnam("before"), nullptr);
+    EXPECT_NE(pwd_getgpnam("after"), nullptr);
+    EXPECT_STREQ(pwd_getgpgid(3)->members, "z");
+}
+
+TEST_F(Acctdb, GroupFileIsReadOnceItGaveARecord) {
+    EXPECT_EQ(pwd_getgpnam("grp1"), nullptr); // missing: tried again next time
+    write_file(group, "");
+    EXPECT_EQ(pwd_getgpnam("grp1"), nullptr); // no record yet: tried again too
+    write_file(group, site_group(5));
+    ASSERT_NE(pwd_getgpnam("grp1"), nullptr);
+    write_file(group, "newgroup:x:77:\n");
+    EXPECT_EQ(pwd_getgpnam("newgroup"), nullptr);
+    EXPECT_NE(pwd_getgpnam("grp5"), nullptr);
+}
+
+} // namespace
