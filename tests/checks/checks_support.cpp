@@ -1,0 +1,97 @@
+#include "checks_support.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "testsupport.h"
+
+namespace checks {
+
+namespace {
+
+std::string unhex(const std::string &hex) {
+    if (hex == "-")
+        return {};
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+} // namespace
+
+std::string quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+std::string ziptool(const std::string &args) {
+    auto r = sktest::run_command("python3 " + quote(std::string(CHECKS_TEST_DIR) + "/ziptool.py") + " " + args);
+    EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+    return r.out;
+}
+
+void build_zip(const std::string &out, const std::string &spec_json) {
+    std::string spec = out + ".json";
+    sktest::write_file(spec, spec_json);
+    ziptool("build " + quote(out) + " " + quote(spec));
+    ::unlink(spec.c_str());
+}
+
+Archive read_zip(const std::string &path) {
+    Archive a;
+    std::istringstream in(ziptool("dump " + quote(path)));
+    std::string word;
+    while (in >> word) {
+        if (word == "comment") {
+            std::string hex;
+            in >> hex;
+            a.comment = unhex(hex);
+        } else {
+            Entry e;
+            std::string name, data;
+            in >> name >> e.method >> e.date >> data;
+            e.name = unhex(name);
+            e.data = unhex(data);
+            a.entries.push_back(e);
+        }
+    }
+    return a;
+}
+
+bool unzip_test_ok(const std::string &path) {
+    return sktest::run_command("unzip -tq " + quote(path)).status == 0;
+}
+
+int run_with_file_limit(long max_bytes, const std::string &out_path, const std::function<int()> &body) {
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim{static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        int rc = body();
+        std::fflush(stdout);
+        _exit(rc);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace checks

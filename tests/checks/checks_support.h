@@ -1,0 +1,41 @@
+// Helpers shared by the check tests: archives built and read back by
+// Python's zipfile, and a check run in a child process with limits.
+#ifndef SITEKIT_CHECKS_SUPPORT_H
+#define SITEKIT_CHECKS_SUPPORT_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace checks {
+
+struct Entry {
+    std::string name;
+    int method;
+    std::string date; // YYYY-MM-DD_HH:MM:SS
+    std::string data;
+};
+
+struct Archive {
+    std::string comment;
+    std::vector<Entry> entries;
+};
+
+// Runs tests/checks/ziptool.py with the arguments (already quoted).
+std::string ziptool(const std::string &args);
+// Builds an archive with Python's zipfile from a JSON description.
+void build_zip(const std::string &out, const std::string &spec_json);
+// Reads every entry back with Python's zipfile (which checks every CRC).
+Archive read_zip(const std::string &path);
+// True when Info-ZIP's unzip -t finds no error.
+bool unzip_test_ok(const std::string &path);
+std::string quote(const std::string &s);
+
+// Runs body in a child process whose files may not grow beyond max_bytes
+// (writes past it fail), with standard output sent to out_path. Returns the
+// child's exit status.
+int run_with_file_limit(long max_bytes, const std::string &out_path, const std::function<int()> &body);
+
+} // namespace checks
+
+#endif

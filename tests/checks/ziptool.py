@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Builds, damages and describes ZIP archives for the check tests.
+
+  ziptool.py build OUT SPEC.json   spec: {"comment": str, "entries": [{"name": str,
+                                   "text"|"hex": data, "method": 0|8, "date": [y,m,d,h,mi,s],
+                                   "extra": hex}]}
+  ziptool.py dump ZIP              prints "comment HEX" then one line per entry:
+                                   "entry NAME-HEX METHOD YYYY-MM-DD_HH:MM:SS DATA-HEX" ("-" for empty)
+  ziptool.py flip ZIP NAME         flips the first data byte of the entry NAME
+  ziptool.py badcrc ZIP NAME       changes the stored CRC of NAME (local and central header)
+"""
+import json
+import struct
+import sys
+import zipfile
+
+
+def build(out, spec_path):
+    with open(spec_path) as f:
+        spec = json.load(f)
+    with zipfile.ZipFile(out, "w") as z:
+        for e in spec.get("entries", []):
+            info = zipfile.ZipInfo(e["name"], tuple(e.get("date", [2020, 1, 2, 3, 4, 6])))
+            info.compress_type = zipfile.ZIP_DEFLATED if e.get("method", 8) == 8 else zipfile.ZIP_STORED
+            if "extra" in e:
+                info.extra = bytes.fromhex(e["extra"])
+            data = bytes.fromhex(e["hex"]) if "hex" in e else e.get("text", "").encode()
+            z.writestr(info, data)
+        if "comment" in spec:
+            z.comment = spec["comment"].encode()
+
+
+def dump(path):
+    with zipfile.ZipFile(path) as z:
+        print("comment", z.comment.hex() or "-")
+        for i in z.infolist():
+            date = "%04d-%02d-%02d_%02d:%02d:%02d" % i.date_time
+            print("entry", i.filename.encode("cp437" if not i.flag_bits & 0x800 else "utf-8").hex(),
+                  i.compress_type, date, z.read(i).hex() or "-")
+
+
+def local_header(data, z, name):
+    info = z.getinfo(name)
+    off = info.header_offset
+    n, m = struct.unpack("<HH", data[off + 26:off + 30])
+    return info, off, off + 30 + n + m
+
+
+def flip(path, name):
+    data = bytearray(open(path, "rb").read())
+    with zipfile.ZipFile(path) as z:
+        _, _, start = local_header(data, z, name)
+    data[start] ^= 0xFF
+    open(path, "wb").write(data)
+
+
+def badcrc(path, name):
+    data = bytearray(open(path, "rb").read())
+    with zipfile.ZipFile(path) as z:
+        info, off, _ = local_header(data, z, name)
+        crc = struct.pack("<I", info.CRC)
+        bad = struct.pack("<I", info.CRC ^ 0x5A5A5A5A)
+    data[off + 14:off + 18] = bad
+    cd = data.find(b"PK\x01\x02")
+    while cd >= 0 and not (data[cd + 16:cd + 20] == crc and
+                           data[cd + 46:cd + 46 + len(name.encode())] == name.encode()):
+        cd = data.find(b"PK\x01\x02", cd + 4)
+    if cd < 0:
+        sys.exit("central header not found")
+    data[cd + 16:cd + 20] = bad
+    open(path, "wb").write(data)
+
+
+if __name__ == "__main__":
+    cmd = sys.argv[1]
+    if cmd == "build":
+        build(sys.argv[2], sys.argv[3])
+    elif cmd == "dump":
+        dump(sys.argv[2])
+    elif cmd == "flip":
+        flip(sys.argv[2], sys.argv[3])
+    elif cmd == "badcrc":
+        badcrc(sys.argv[2], sys.argv[3])
+    else:
+        sys.exit("unknown command " + cmd)
