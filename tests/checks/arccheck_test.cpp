@@ -1,0 +1,416 @@
+#include "arccheck.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "checks_support.h"
+#include "testsupport.h"
+
+namespace {
+
+using checks::quote;
+using checks::read_zip;
+using sktest::file_exists;
+using sktest::read_file;
+using sktest::write_file;
+
+// Data that deflate cannot shrink.
+std::string noise(std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (auto &c : s) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    return s;
+}
+
+std::string hex(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+class ZipCheck : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ht_init(&table);
+        release = tmp / "site/incoming/Some.Release-GRP";
+        sktest::make_dirs(release);
+        upload = release + "/some.zip";
+        put("path", upload);
+    }
+    void TearDown() override { ht_finalize(&table); }
+
+    void put(const char *key, const std::string &value) { ht_put(&table, key, value.c_str()); }
+    std::string get(const char *key) {
+        const char *v = ht_get(&table, key);
+        return v ? v : "<absent>";
+    }
+
+    // Runs zip_check, returning its result; what it printed lands in out.
+    int check() {
+        testing::internal::CaptureStdout();
+        int rc = zip_check(&table, "some.zip", release.c_str(), nullptr);
+        out = testing::internal::GetCapturedStdout();
+        return rc;
+    }
+
+    void expect_untouched(const std::string &before) {
+        EXPECT_EQ(read_file(upload), before);
+        EXPECT_FALSE(file_exists(upload + "-processing"));
+    }
+
+    sktest::TempDir tmp;
+    ht_table table;
+    std::string release, upload, out;
+};
+
+TEST_F(ZipCheck, InfoZipArchiveIsRebuiltWithAdEntryLastAndComment) {
+    std::string src = tmp / "src";
+    write_file(src + "/Docs/readme.txt", std::string(5000, 'r') + "\n");
+    write_file(src + "/data.bin", noise(70000, 1));
+    write_file(src + "/stored.jpg", noise(3000, 2));
+    sktest::make_dirs(src + "/Empty");
+    auto r = sktest::run_command("cd " + quote(src) + " && zip -q -r -n .jpg " + quote(upload) +
+                                 " Docs data.bin stored.jpg Empty && echo 'old comment' | zip -q -z " +
+                                 quote(upload));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto before = read_zip(upload);
+
+    put("zip_adfilename", "ad#@%.txt");
+    put("zip_ad", "Checked by %{user} %%{user}\r\n");
+    put("zip_adcomment", "Welcome %{user}");
+    put("user", "alice");
+    put("zip_success", "%s: %s\n");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(out, "Checking zip-file: Done\n");
+    EXPECT_FALSE(file_exists(upload + "-processing"));
+    EXPECT_TRUE(checks::unzip_test_ok(upload));
+    EXPECT_EQ(get("zip_adfilename"), "ad1a0.txt");
+
+    auto after = read_zip(upload);
+    ASSERT_EQ(after.entries.size(), before.entries.size() + 1);
+    for (std::size_t i = 0; i < before.entries.size(); ++i) {
+        EXPECT_EQ(after.entries[i].name, before.entries[i].name);
+        EXPECT_EQ(after.entries[i].data, before.entries[i].data);
+        EXPECT_EQ(after.entries[i].method, before.entries[i].method);
+        EXPECT_EQ(after.entries[i].date, before.entries[i].date);
+    }
+    const auto &ad = after.entries.back();
+    EXPECT_EQ(ad.name, "ad1a0.txt");
+    EXPECT_EQ(ad.data, "Checked by alice %{user}\r\n");
+    EXPECT_EQ(ad.method, 8);
+    EXPECT_EQ(after.comment, "Welcome alice");
+}
+
+TEST_F(ZipCheck, PythonArchiveWithExtraFieldsKeepsEntriesAndDropsComment) {
+    checks::build_zip(upload, R"({"comment": "uploader's comment", "entries": [
+        {"name": "a.txt", "text": "alpha alpha alpha alpha", "method": 8, "date": [2019, 12, 31, 23, 59, 58]},
+        {"name": "b/", "text": "", "method": 0},
+        {"name": "b/c.bin", "hex": "00ff00ff", "method": 0, "extra": "cafe0400deadbeef"},
+        {"name": "empty.txt", "text": "", "method": 8}]})");
+    auto before = read_zip(upload);
+    put("zip_adcomment", "a comment alone adds nothing");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(checks::unzip_test_ok(upload));
+    auto after = read_zip(upload);
+    EXPECT_EQ(after.comment, "");
+    ASSERT_EQ(after.entries.size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(after.entries[i].name, before.entries[i].name);
+        EXPECT_EQ(after.entries[i].data, before.entries[i].data);
+        EXPECT_EQ(after.entries[i].method, before.entries[i].method);
+        EXPECT_EQ(after.entries[i].date, before.entries[i].date);
+    }
+}
+
+TEST_F(ZipCheck, EmptyArchivePassesAndGetsOnlyTheAd) {
+    checks::build_zip(upload, R"({"entries": [], "comment": "nothing inside"})");
+    put("zip_adfilename", "ad.txt");
+    put("zip_ad", "ad");
+    ASSERT_EQ(check(), 1);
+    EXPECT_TRUE(checks::unzip_test_ok(upload));
+    auto after = read_zip(upload);
+    ASSERT_EQ(after.entries.size(), 1u);
+    EXPECT_EQ(after.entries[0].name, "ad.txt");
+}
+
+TEST_F(ZipCheck, EmptyArchiveByInfoZipPassesWithoutAd) {
+    std::string src = tmp / "src";
+    write_file(src + "/gone", "x");
+    auto r = sktest::run_command("cd " + quote(src) + " && zip -q " + quote(upload) + " gone && zip -q -d " +
+                                 quote(upload) + " gone");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(check(), 1);
+    EXPECT_TRUE(read_zip(upload).entries.empty());
+    EXPECT_FALSE(file_exists(upload + "-processing"));
+}
+
+TEST_F(ZipCheck, UnwantedEntriesAreLeftOut) {
+    std::string unwanted = tmp / "unwanted";
+    write_file(unwanted + "/promo/visit.txt", "x");
+    put("zip_unwanteddir", unwanted);
+    put("zip_showfile", "%{file} %{status}\n");
+    checks::build_zip(upload, R"({"entries": [
+        {"name": "keep.txt", "text": "k"}, {"name": "Promo/VISIT.TXT", "text": "spam"},
+        {"name": "visit.txt", "text": "same base, other folder"}]})");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(out, "keep.txt Tested\nPromo/VISIT.TXT Deleted\nvisit.txt Tested\n");
+    auto after = read_zip(upload);
+    ASSERT_EQ(after.entries.size(), 2u);
+    EXPECT_EQ(after.entries[0].name, "keep.txt");
+    EXPECT_EQ(after.entries[1].name, "visit.txt");
+}
+
+TEST_F(ZipCheck, ShowfileGivesSizesInKibAndMethod) {
+    checks::build_zip(upload, R"({"entries": [{"name": "s.bin", "hex": ")" + hex(noise(1536, 3)) +
+                                  R"(", "method": 0}]})");
+    put("zip_showfile", "[%{file}|%{size}|%{zsize}|%{method}|%{status}|%{missing}]");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(out, "[s.bin|1.5|1.5|m0|Tested|%{missing}]");
+    EXPECT_EQ(get("tmp_zip_last_size"), "1.5");
+    EXPECT_EQ(get("tmp_zip_last_method"), "m0");
+}
+
+TEST_F(ZipCheck, ExtractsOnlyBaseNamesIntoTheReleaseDirectory) {
+    std::string outside = tmp / "site/incoming";
+    write_file(release + "/taken.nfo", "mine");
+    sktest::make_dirs(release + "/dir.nfo");
+    ASSERT_EQ(symlink((tmp / "victim.nfo").c_str(), (release + "/link.nfo").c_str()), 0);
+    checks::build_zip(upload, R"({"entries": [
+        {"name": "Docs/FILE_ID.DIZ", "text": "diz one"},
+        {"name": "other/file_id.diz", "text": "diz two"},
+        {"name": "../../escape.nfo", "text": "up"},
+        {"name": "/abs/path/Absolute.NFO", "text": "abs"},
+        {"name": "taken.nfo", "text": "theirs"},
+        {"name": "dir.nfo", "text": "d"},
+        {"name": "link.nfo", "text": "through a link"},
+        {"name": "folder.nfo/", "text": ""},
+        {"name": "..", "text": "dots"},
+        {"name": "notes.txt", "text": "not chosen"}]})");
+    put("zip_extract", "*.nfo|*.diz|*.DIZ||..");
+    put("zip_showfile", "%{file}=%{status}\n");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(out, "Docs/FILE_ID.DIZ=Unpacked\nother/file_id.diz=Exists\n../../escape.nfo=Unpacked\n"
+                   "/abs/path/Absolute.NFO=Unpacked\ntaken.nfo=Exists\ndir.nfo=Exists\nlink.nfo=Exists\n"
+                   "folder.nfo/=Exists\n..=Exists\nnotes.txt=Tested\n");
+    EXPECT_EQ(read_file(release + "/file_id.diz"), "diz one");
+    EXPECT_EQ(read_file(release + "/escape.nfo"), "up");
+    EXPECT_EQ(read_file(release + "/absolute.nfo"), "abs");
+    EXPECT_EQ(read_file(release + "/taken.nfo"), "mine");
+    EXPECT_FALSE(file_exists(tmp / "victim.nfo"));
+    EXPECT_FALSE(file_exists(outside + "/escape.nfo"));
+    EXPECT_FALSE(file_exists(tmp / "site/escape.nfo"));
+    EXPECT_FALSE(file_exists(release + "/notes.txt"));
+    EXPECT_EQ(read_zip(upload).entries.size(), 10u);
+}
+
+// Damaged or hostile uploads: the check fails at the named step, the upload
+// stays byte for byte as it was, and no temporary archive is left.
+struct Hostile {
+    const char *label;
+    std::string (*make)(const std::string &upload);
+    const char *step;
+};
+
+std::string good_zip(const std::string &upload) {
+    checks::build_zip(upload, R"({"entries": [
+        {"name": "one.txt", "text": "first entry, deflated, first entry", "method": 8},
+        {"name": "two.bin", "hex": "000102030405060708090a0b0c0d0e0f", "method": 0},
+        {"name": "three.txt", "text": "third entry third entry", "method": 8}]})");
+    return read_file(upload);
+}
+
+const Hostile hostile_cases[] = {
+    {"truncated", [](const std::string &u) {
+         std::string whole = good_zip(u);
+         write_file(u, whole.substr(0, whole.size() / 2));
+         return read_file(u);
+     }, "Opening zipfile"},
+    {"bad CRC, stored entry", [](const std::string &u) {
+         good_zip(u);
+         checks::ziptool("flip " + quote(u) + " two.bin");
+         return read_file(u);
+     }, "Reading zipfile entry-data"},
+    {"bad CRC, deflated entry", [](const std::string &u) {
+         good_zip(u);
+         checks::ziptool("badcrc " + quote(u) + " three.txt");
+         return read_file(u);
+     }, "Reading zipfile entry-data"},
+    {"damaged deflate stream", [](const std::string &u) {
+         good_zip(u);
+         checks::ziptool("flip " + quote(u) + " one.txt");
+         return read_file(u);
+     }, "Reading zipfile entry-data"},
+    {"broken central directory", [](const std::string &u) {
+         std::string z = good_zip(u);
+         std::size_t cd = z.find("PK\x01\x02");
+         z[cd + 28] = '\x7f'; // name length of the first central header
+         write_file(u, z);
+         return z;
+     }, "Reading zipfile entry-hdr"},
+    {"not a zip", [](const std::string &u) {
+         write_file(u, "this is plain text named .zip\n");
+         return read_file(u);
+     }, "Opening zipfile"},
+    {"entry name of 256 bytes", [](const std::string &u) {
+         checks::build_zip(u, R"({"entries": [{"name": "ok.txt", "text": "ok"}, {"name": ")" +
+                                  std::string(256, 'n') + R"(", "text": "long"}]})");
+         return read_file(u);
+     }, "Reading zipfile entry-hdr"},
+};
+
+TEST_F(ZipCheck, HostileUploadsFailAndStayUnchanged) {
+    for (const auto &c : hostile_cases) {
+        SCOPED_TRACE(c.label);
+        std::string before = c.make(upload);
+        put("check_errormsg", "Error: %s\n");
+        EXPECT_EQ(check(), 0);
+        EXPECT_EQ(out, std::string("Error: ") + c.step + "\n");
+        expect_untouched(before);
+    }
+}
+
+TEST_F(ZipCheck, NameOf255BytesIsKept) {
+    std::string name(255, 'n');
+    checks::build_zip(upload, R"({"entries": [{"name": ")" + name + R"(", "text": "long"}]})");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(read_zip(upload).entries.at(0).name, name);
+}
+
+TEST_F(ZipCheck, ExtractedFilesOfAFailedCheckStay) {
+    checks::build_zip(upload, R"({"entries": [{"name": "a.nfo", "text": "nfo"},
+        {"name": "b.bin", "hex": "0102030405", "method": 0}]})");
+    checks::ziptool("flip " + quote(upload) + " b.bin");
+    std::string before = read_file(upload);
+    put("zip_extract", "*.nfo");
+    EXPECT_EQ(check(), 0);
+    expect_untouched(before);
+    EXPECT_EQ(read_file(release + "/a.nfo"), "nfo");
+}
+
+TEST_F(ZipCheck, HostileFormatsArePrintedAsTheyStand) {
+    write_file(upload, "not a zip");
+    put("check_errormsg", "%s %d %n %s %x %% %{path}");
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(out, "Opening zipfile %d %n %s %x % " + upload);
+}
+
+TEST_F(ZipCheck, MissingPathReturnsZero) {
+    ht_put(&table, "path", nullptr);
+    EXPECT_EQ(check(), 0);
+}
+
+TEST_F(ZipCheck, TempArchiveThatCannotBeCreatedStopsAtOnce) {
+    std::string before = good_zip(upload);
+    sktest::make_dirs(upload + "-processing"); // a directory where the temporary archive goes
+    put("zip_extract", "*.txt");
+    put("check_errormsg", "%s\n");
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(out, "Creating temp-zip\n");
+    EXPECT_EQ(read_file(upload), before);
+    EXPECT_FALSE(file_exists(release + "/one.txt")); // the test never ran
+}
+
+TEST_F(ZipCheck, TempArchiveNeverFollowsALink) {
+    std::string before = good_zip(upload);
+    std::string victim = tmp / "victim";
+    write_file(victim, "keep me");
+    ASSERT_EQ(symlink(victim.c_str(), (upload + "-processing").c_str()), 0);
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(read_file(victim), "keep me");
+    EXPECT_EQ(read_file(upload), before);
+}
+
+TEST_F(ZipCheck, LeftoverTempArchiveIsReplaced) {
+    good_zip(upload);
+    write_file(upload + "-processing", "left by an interrupted check");
+    ASSERT_EQ(check(), 1);
+    EXPECT_FALSE(file_exists(upload + "-processing"));
+    EXPECT_TRUE(checks::unzip_test_ok(upload));
+}
+
+TEST_F(ZipCheck, FailedWriteOfTheRebuiltArchiveKeepsTheUpload) {
+    checks::build_zip(upload, R"({"entries": [{"name": "big.bin", "hex": ")" + hex(noise(200000, 4)) +
+                                  R"(", "method": 0}]})");
+    std::string before = read_file(upload);
+    std::string printed = tmp / "printed";
+    put("check_errormsg", "%s\n");
+    int rc = checks::run_with_file_limit(50000, printed, [&] {
+        return zip_check(&table, "some.zip", release.c_str(), nullptr);
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(read_file(printed), "Writing in temp-zip\n");
+    expect_untouched(before);
+}
+
+TEST_F(ZipCheck, KeepsThePermissionBitsOfTheUpload) {
+    good_zip(upload);
+    ASSERT_EQ(chmod(upload.c_str(), 0640), 0);
+    ASSERT_EQ(check(), 1);
+    struct stat st;
+    ASSERT_EQ(stat(upload.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(ZipCheck, OverlongCommentIsCutToWhatTheFormatHolds) {
+    good_zip(upload);
+    put("zip_adfilename", "ad.txt");
+    put("zip_ad", "ad");
+    put("zip_adcomment", std::string(70000, 'c'));
+    ASSERT_EQ(check(), 1);
+    EXPECT_TRUE(checks::unzip_test_ok(upload));
+    EXPECT_EQ(read_zip(upload).comment, std::string(65535, 'c'));
+}
+
+TEST(ZipParts, MustExtractMatchesLowerCasedBaseName) {
+    st_state st;
+    st_initialize(&st, "*.nfo|*.diz|*.DIZ", "|");
+    struct {
+        const char *name, *expected;
+    } cases[] = {
+        {"Docs/FILE_ID.DIZ", "file_id.diz"}, {"x.NFO", "x.nfo"}, {"a/b/c.txt", nullptr},
+        {"dir/", nullptr},                   {"", nullptr},
+    };
+    for (const auto &c : cases) {
+        char *got = zip_must_extract(c.name, &st);
+        if (c.expected)
+            EXPECT_STREQ(got, c.expected) << c.name;
+        else
+            EXPECT_EQ(got, nullptr) << c.name;
+        std::free(got);
+    }
+    EXPECT_EQ(zip_must_extract(nullptr, &st), nullptr);
+    EXPECT_EQ(zip_must_extract("a.nfo", nullptr), nullptr);
+    st_finalize(&st);
+}
+
+TEST(ZipParts, DupeAcceptsEverything) {
+    EXPECT_EQ(zip_dupe(nullptr, nullptr, nullptr), 1);
+}
+
+TEST(ZipParts, ConvertCopiesTheDateAndClearsTheRest) {
+    unz_file_info fi{};
+    fi.compression_method = 8;
+    fi.tmu_date = {1, 2, 3, 4, 5, 2001};
+    zip_fileinfo zi;
+    zi.dosDate = zi.internal_fa = zi.external_fa = 99;
+    EXPECT_EQ(zip_convert_fi_to_zi(&fi, &zi), 8);
+    EXPECT_EQ(zi.tmz_date.tm_sec, 1u);
+    EXPECT_EQ(zi.tmz_date.tm_mon, 5u);
+    EXPECT_EQ(zi.tmz_date.tm_year, 2001u);
+    EXPECT_EQ(zi.dosDate + zi.internal_fa + zi.external_fa, 0u);
+}
+
+} // namespace
