@@ -1,0 +1,98 @@
+// sitekit nukes: the releases of the nuke log, newest first, through the
+// nuke log reader.
+#include "commands.h"
+#include "internal.h"
+#include "penaltylog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <unistd.h>
+
+namespace sk::cli {
+
+namespace {
+
+constexpr std::string_view kNukesUsage = "usage: sitekit nukes [--json] [NUKELOG]\n";
+constexpr std::string_view kNukesHelp =
+    "\n"
+    "Prints the releases of the nuke log, newest first, one line each:\n"
+    "  DIR [xMULTIPLIER NUKER REASON] (NUKEE AMOUNT)...\n"
+    "(for an unnuke the name is the unnuker's). NUKELOG is a file path as\n"
+    "given; the default is /ftp-data/logs/nukelog below the site root.\n";
+
+constexpr const char *kNukelog = "/ftp-data/logs/nukelog";
+
+std::string release_json(nukelog_release *r) {
+    std::vector<std::string> nukees;
+    sortedlist_reset(&r->nukees);
+    while (auto *n = static_cast<const nukelog_nukee *>(sortedlist_next(&r->nukees)))
+        nukees.push_back(JsonObject().str("name", n->name).real("amount", n->amount).text());
+    std::string list = "[";
+    for (size_t i = 0; i < nukees.size(); ++i)
+        list += (i ? "," : "") + nukees[i];
+    list += "]";
+    return JsonObject()
+        .str("dirname", r->dirname)
+        .str("type", r->status == 0 ? "nuke" : "unnuke")
+        .num("multiplier", r->multiplier)
+        .str("by", r->shown_name)
+        .str("reason", r->reason)
+        .num("time", r->time)
+        .real("total", r->total)
+        .raw("nukees", list)
+        .text();
+}
+
+// Frees the release list however the command ends.
+struct ReleaseList {
+    ReleaseList() { sortedlist_init(&list); }
+    ~ReleaseList() { nukelog_free(&list); }
+    sortedlist list;
+};
+
+} // namespace
+
+int cmd_nukes(Invocation &inv) {
+    auto p = parse(inv, {{"--json", false}}, kNukesUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        std::printf("%.*s%.*s", int(kNukesUsage.size()), kNukesUsage.data(), int(kNukesHelp.size()),
+                    kNukesHelp.data());
+        return kOk;
+    }
+    if (!want_operands(*p, inv, 0, 1, kNukesUsage))
+        return kUsage;
+    std::string path = p->operands.empty() ? site_path(kNukelog) : p->operands[0];
+    if (access(path.c_str(), R_OK) != 0)
+        return fail(inv, kRefused, "cannot read the nuke log " + path + ": " + std::strerror(errno));
+
+    ReleaseList releases;
+    if (!nukelog_load(&releases.list, path.c_str()))
+        return fail(inv, kRefused, "cannot read the nuke log " + path + " to its end");
+    std::vector<nukelog_release *> order;
+    sortedlist_reset(&releases.list);
+    while (auto *r = static_cast<nukelog_release *>(sortedlist_next(&releases.list)))
+        order.push_back(r);
+    // Newest first; of releases nuked in the same second, the later record first.
+    std::reverse(order.begin(), order.end());
+    std::stable_sort(order.begin(), order.end(),
+                     [](const nukelog_release *a, const nukelog_release *b) { return a->time > b->time; });
+
+    if (want_json(inv, *p)) {
+        std::vector<std::string> items;
+        for (nukelog_release *r : order)
+            items.push_back(release_json(r));
+        print_json_array(items);
+    } else {
+        for (nukelog_release *r : order)
+            _nukelog_printf(r);
+    }
+    std::fflush(stdout);
+    return kOk;
+}
+
+} // namespace sk::cli

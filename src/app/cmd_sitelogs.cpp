@@ -1,0 +1,331 @@
+// sitekit dirlog / dupe / dupelog / log / announce / msg: the daemon's
+// site logs, written through the sitelogs library.
+#include "commands.h"
+#include "internal.h"
+#include "sitelogs.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sk::cli {
+
+namespace {
+
+constexpr std::string_view kDirlogUsage =
+    "usage: sitekit dirlog update [--config FILE] [--uid N] [--gid N] [--json] DIR\n"
+    "       sitekit dirlog list [--json]\n";
+constexpr std::string_view kDirlogHelp =
+    "\n"
+    "update: measures DIR (files and bytes, leaving out NFO, file_id.diz and\n"
+    "  .message files) and writes its record into /ftp-data/logs/dirlog, over\n"
+    "  the directory's old record or at the end. DIR is the directory as seen\n"
+    "  from here (below the site root when --root is given); the record holds\n"
+    "  the name the daemon sees (without the site root and without the\n"
+    "  configuration's \"rootpath\"). The owner ids are\n"
+    "  the directory's own unless --uid/--gid name others.\n"
+    "  --config FILE  daemon configuration (default /etc/glftpd.conf below the root)\n"
+    "list: prints every record: time, user id, group id, files, bytes, name.\n";
+constexpr std::string_view kDupeUsage = "usage: sitekit dupe add FILE USER\n";
+constexpr std::string_view kDupelogUsage = "usage: sitekit dupelog add NAME\n";
+constexpr std::string_view kLogUsage = "usage: sitekit log [--file LOG] TEXT\n";
+constexpr std::string_view kAnnounceUsage = "usage: sitekit announce EVENT TEXT\n";
+constexpr std::string_view kMsgUsage = "usage: sitekit msg FROM TO TEXT\n";
+
+constexpr const char *kDirlog = "/ftp-data/logs/dirlog";
+constexpr const char *kDupefile = "/ftp-data/logs/dupefile";
+constexpr const char *kDupelog = "/ftp-data/logs/dupelog";
+constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
+constexpr const char *kSysConfig = "/etc/glftpd.conf";
+
+void print_help(std::string_view usage, std::string_view more = "") {
+    std::printf("%.*s%.*s", static_cast<int>(usage.size()), usage.data(), static_cast<int>(more.size()),
+                more.data());
+}
+
+// The folder a daemon file is written into, for the messages.
+std::string folder_of(const std::string &path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// A message for a writer that returned 0: the folder missing, or the file
+// not writable, as far as can be told afterwards.
+std::string write_failure(const std::string &path) {
+    std::string folder = folder_of(path);
+    if (access(folder.c_str(), F_OK) != 0)
+        return "cannot write " + path + ": the folder " + folder + " does not exist (check --root)";
+    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
+        return "cannot write " + path + ": permission denied";
+    return "cannot write " + path;
+}
+
+std::string format_time(int32_t t) {
+    time_t when = t;
+    struct tm tm {};
+    char buf[32];
+    if (localtime_r(&when, &tm) == nullptr || std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+        return std::to_string(t);
+    return buf;
+}
+
+std::string absolute(const std::string &path) {
+    if (!path.empty() && path.front() == '/')
+        return path;
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+        return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string dirlog_json(const dirlog_record &r) {
+    return JsonObject()
+        .str("dirname", field_view(r.dirname, sizeof r.dirname))
+        .unum("user_id", r.user_id)
+        .unum("group_id", r.group_id)
+        .unum("files", r.files)
+        .unum("bytes", r.bytes)
+        .num("time", r.time)
+        .num("status", r.status)
+        .text();
+}
+
+void print_dirlog(const dirlog_record &r) {
+    std::string name(field_view(r.dirname, sizeof r.dirname));
+    std::printf("%s  uid %u  gid %u  files %u  bytes %llu  %s\n", format_time(r.time).c_str(),
+                static_cast<unsigned>(r.user_id), static_cast<unsigned>(r.group_id),
+                static_cast<unsigned>(r.files), static_cast<unsigned long long>(r.bytes), name.c_str());
+}
+
+int dirlog_list(Invocation &inv, const Parsed &p) {
+    if (!want_operands(p, inv, 1, 1, kDirlogUsage))
+        return kUsage;
+    std::string path = site_path(kDirlog);
+    unique_file f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(errno));
+    std::vector<std::string> items;
+    dirlog_record r;
+    size_t got;
+    while ((got = std::fread(&r, 1, sizeof r, f.get())) == sizeof r) {
+        if (want_json(inv, p))
+            items.push_back(dirlog_json(r));
+        else
+            print_dirlog(r);
+    }
+    if (std::ferror(f.get()))
+        return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(errno));
+    if (want_json(inv, p))
+        print_json_array(items);
+    if (got != 0)
+        std::fprintf(stderr, "sitekit dirlog list: %s ends with %zu bytes of an incomplete record, left out\n",
+                     path.c_str(), got);
+    return kOk;
+}
+
+int dirlog_update(Invocation &inv, const Parsed &p) {
+    if (!want_operands(p, inv, 2, 2, kDirlogUsage))
+        return kUsage;
+    std::optional<uint64_t> uid, gid;
+    for (auto [opt, slot] : {std::pair{"--uid", &uid}, std::pair{"--gid", &gid}}) {
+        if (auto v = p.value(opt)) {
+            *slot = parse_uint(*v);
+            if (!*slot || **slot > UINT32_MAX)
+                return usage_error(inv, std::string(opt) + " needs a whole number, not '" + *v + "'", kDirlogUsage);
+        }
+    }
+    std::string dir = absolute(p.operands[1]);
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0)
+        return fail(inv, kRefused, dir + ": " + std::strerror(errno) + "; name an existing release directory");
+    if (!S_ISDIR(st.st_mode))
+        return fail(inv, kRefused, dir + " is not a directory");
+    // The log is never created here: the daemon owns it. Checking first keeps
+    // the library from ending the process with its own message.
+    std::string log = site_path(kDirlog);
+    if (access(log.c_str(), R_OK | W_OK) != 0)
+        return fail(inv, kRefused, "cannot update the directory log " + log + ": " + std::strerror(errno) +
+                                       (errno == ENOENT ? " (the daemon creates it; check --root)" : ""));
+    // The daemon's configuration is read when it is there; a file named with
+    // --config must be there.
+    std::string config = p.value("--config").value_or(site_path(kSysConfig));
+    if (access(config.c_str(), R_OK) == 0)
+        load_sysconfig(config.c_str());
+    else if (p.has("--config"))
+        return usage_error(inv, "cannot read the configuration " + config + ": " + std::strerror(errno),
+                           kDirlogUsage);
+    int32_t files = 0;
+    uint64_t bytes = 0;
+    get_dir_size(dir.c_str(), &files, &bytes);
+    uint32_t user = uid ? static_cast<uint32_t>(*uid) : st.st_uid;
+    uint32_t group = gid ? static_cast<uint32_t>(*gid) : st.st_gid;
+    // The record names the directory as the daemon sees it: below the site
+    // root, and without the daemon's root path (which gl_dirlog_add removes).
+    std::string name = daemon_view(dir);
+    if (!gl_dirlog_add(name.c_str(), user, group, static_cast<uint32_t>(files), bytes))
+        return fail(inv, kRefused, dir + ": the name is too long for the directory log (254 bytes at most)");
+    if (want_json(inv, p))
+        std::printf("%s\n", JsonObject()
+                                .str("dir", name)
+                                .unum("user_id", user & 0xffffu)
+                                .unum("group_id", group & 0xffffu)
+                                .num("files", files)
+                                .unum("bytes", bytes)
+                                .text()
+                                .c_str());
+    else
+        std::printf("updated %s: %d files, %llu bytes, uid %u, gid %u\n", name.c_str(), files,
+                    static_cast<unsigned long long>(bytes), user & 0xffffu, group & 0xffffu);
+    return kOk;
+}
+
+// Usage errors for a text that does not fit its record field.
+bool fits(Invocation &inv, std::string_view what, const std::string &text, size_t width, std::string_view usage) {
+    if (text.size() < width && !text.empty())
+        return true;
+    usage_error(inv,
+                text.empty() ? std::string(what) + " is empty"
+                             : std::string(what) + " is " + std::to_string(text.size()) +
+                                   " bytes; the record holds " + std::to_string(width - 1) + " at most",
+                usage);
+    return false;
+}
+
+} // namespace
+
+int cmd_dirlog(Invocation &inv) {
+    auto p = parse(inv, {{"--json", false}, {"--config", true}, {"--uid", true}, {"--gid", true}}, kDirlogUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        print_help(kDirlogUsage, kDirlogHelp);
+        return kOk;
+    }
+    if (p->operands.empty())
+        return usage_error(inv, "missing action (update or list)", kDirlogUsage);
+    const std::string &action = p->operands[0];
+    if (action == "update")
+        return dirlog_update(inv, *p);
+    if (action == "list") {
+        if (p->has("--config") || p->has("--uid") || p->has("--gid"))
+            return usage_error(inv, "'list' takes only --json", kDirlogUsage);
+        return dirlog_list(inv, *p);
+    }
+    return usage_error(inv, "unknown action '" + action + "'", kDirlogUsage);
+}
+
+int cmd_dupe(Invocation &inv) {
+    auto p = parse(inv, {}, kDupeUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        print_help(kDupeUsage, "\nAppends a record (file name, uploader, now) to /ftp-data/logs/dupefile.\n");
+        return kOk;
+    }
+    if (p->operands.empty() || p->operands[0] != "add")
+        return usage_error(inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
+                           kDupeUsage);
+    if (!want_operands(*p, inv, 3, 3, kDupeUsage))
+        return kUsage;
+    const std::string &file = p->operands[1], &user = p->operands[2];
+    if (!fits(inv, "FILE", file, sizeof(dupefile_record::filename), kDupeUsage) ||
+        !fits(inv, "USER", user, sizeof(dupefile_record::uploader), kDupeUsage))
+        return kUsage;
+    if (!gl_dupefile_add(file.c_str(), user.c_str()))
+        return fail(inv, kRefused, write_failure(site_path(kDupefile)));
+    return kOk;
+}
+
+int cmd_dupelog(Invocation &inv) {
+    auto p = parse(inv, {}, kDupelogUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        print_help(kDupelogUsage, "\nAppends \"MMDDYY NAME\" to /ftp-data/logs/dupelog.\n");
+        return kOk;
+    }
+    if (p->operands.empty() || p->operands[0] != "add")
+        return usage_error(inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
+                           kDupelogUsage);
+    if (!want_operands(*p, inv, 2, 2, kDupelogUsage))
+        return kUsage;
+    const std::string &name = p->operands[1];
+    if (name.empty() || name.find('\n') != std::string::npos)
+        return usage_error(inv, "NAME must be one non-empty line", kDupelogUsage);
+    if (!gl_dupelog_add(name.c_str()))
+        return fail(inv, kRefused, write_failure(site_path(kDupelog)));
+    return kOk;
+}
+
+int cmd_log(Invocation &inv) {
+    auto p = parse(inv, {{"--file", true}}, kLogUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        print_help(kLogUsage, "\nAppends \"<time> TEXT\" to the site log /ftp-data/logs/glftpd.log\n"
+                              "(or to LOG, a daemon path below the site root).\n");
+        return kOk;
+    }
+    if (!want_operands(*p, inv, 1, 1, kLogUsage))
+        return kUsage;
+    const std::string &text = p->operands[0];
+    if (text.find('\n') != std::string::npos)
+        return usage_error(inv, "TEXT must be one line", kLogUsage);
+    std::string log = p->value("--file").value_or(kSiteLog);
+    if (!gl_gllog_add_alt(text.c_str(), log.c_str()))
+        return fail(inv, kRefused, write_failure(site_path(log)));
+    return kOk;
+}
+
+int cmd_announce(Invocation &inv) {
+    auto p = parse(inv, {}, kAnnounceUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        print_help(kAnnounceUsage, "\nAppends 'EVENT: \"TEXT\"' to the site log, where the site's bot reads it.\n");
+        return kOk;
+    }
+    if (!want_operands(*p, inv, 2, 2, kAnnounceUsage))
+        return kUsage;
+    const std::string &event = p->operands[0], &text = p->operands[1];
+    if (event.empty() || (event + text).find('\n') != std::string::npos)
+        return usage_error(inv, "EVENT must be a non-empty word and TEXT one line", kAnnounceUsage);
+    // event + ": " + text (+ quotes) must fit the site log's line.
+    if (event.size() + text.size() + 4 > 1023)
+        return usage_error(inv, "the line would be longer than 1023 characters", kAnnounceUsage);
+    if (!gl_gllog_announce(event.c_str(), text.c_str()))
+        return fail(inv, kRefused, write_failure(site_path(kSiteLog)));
+    return kOk;
+}
+
+int cmd_msg(Invocation &inv) {
+    auto p = parse(inv, {}, kMsgUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        print_help(kMsgUsage, "\nAppends a message from FROM to the message file /ftp-data/msgs/TO.\n");
+        return kOk;
+    }
+    if (!want_operands(*p, inv, 3, 3, kMsgUsage))
+        return kUsage;
+    const std::string &from = p->operands[0], &to = p->operands[1], &text = p->operands[2];
+    if (to.empty() || to == "." || to == ".." || to.find('/') != std::string::npos || to.size() >= 256)
+        return usage_error(inv, "TO must be a user name, not '" + to + "'", kMsgUsage);
+    if (from.empty())
+        return usage_error(inv, "FROM is empty", kMsgUsage);
+    // The message file is a stream of messages: each one ends its last line.
+    std::string body = text.ends_with('\n') ? text : text + "\n";
+    if (!gl_site_msg(from.c_str(), to.c_str(), body.c_str()))
+        return fail(inv, kRefused, write_failure(site_path("/ftp-data/msgs/" + to)));
+    return kOk;
+}
+
+} // namespace sk::cli
