@@ -80,12 +80,33 @@ static void check_sitelogs(void) {
     CHECK(gl_site_msg("a", NULL, "x") == 0);
 }
 
+static void check_statfile(void) {
+    gl_stats *s = _gl_parse_stats("ALLUP 1 2 3 4 5 6", "u");
+    char *text;
+    CHECK(s != NULL && s->sections != NULL && s->sections->section == 1);
+    text = _gl_tostring_stats(s);
+    CHECK(text != NULL && strcmp(text, "ALLUP 1 2 3 4 5 6") == 0);
+    free(text);
+    _gl_free_stats(s);
+    CHECK(_statfile_is_credit("CREDITS 5") == 1 && STAT_LINES[4][0] == '\0');
+    CHECK(statfile_add_stats("/nonexistent/sitekit-capi/user", 1, 1, 1, 1, 0, 0) == -1);
+}
+
+static void check_acctdb(void) {
+    pwd_set_etcdir("/nonexistent/sitekit-capi");
+    CHECK(strcmp(_pwd_get_etcdir(), "/nonexistent/sitekit-capi") == 0);
+    CHECK(pwd_getpwnam("nobody") == NULL && pwd_getgpgid(0) == NULL);
+    pwd_set_etcdir(NULL);
+}
+
 int main(void) {
     check_textscan();
     check_chunklines();
     check_chainlist();
     check_siteutil();
     check_sitelogs();
+    check_statfile();
+    check_acctdb();
     if (failures == 0)
         printf("C interface: all checks passed\n");
     return failures == 0 ? 0 : 1;
