@@ -80,6 +80,21 @@ static void check_sitelogs(void) {
     CHECK(gl_site_msg("a", NULL, "x") == 0);
 }
 
+static void check_checks(void) {
+    char name[64];
+    char *base;
+    st_state st;
+    CHECK(release_get_with_subdir("/site/Rel-GRP/CD1", name, sizeof name) == 1 &&
+          strcmp(name, "Rel-GRP/CD1") == 0);
+    CHECK(nfo_str_trim("  a b\t", name, sizeof name) == 1 && strcmp(name, "a b") == 0);
+    CHECK(zip_dupe(NULL, NULL, NULL) == 1);
+    st_initialize(&st, "*.nfo", "|");
+    base = zip_must_extract("Docs/REL.NFO", &st);
+    CHECK(base != NULL && strcmp(base, "rel.nfo") == 0);
+    free(base);
+    st_finalize(&st);
+}
+
 static void check_statfile(void) {
     gl_stats *s = _gl_parse_stats("ALLUP 1 2 3 4 5 6", "u");
     char *text;
@@ -105,6 +120,7 @@ int main(void) {
     check_chainlist();
     check_siteutil();
     check_sitelogs();
+    check_checks();
     check_statfile();
     check_acctdb();
     if (failures == 0)
