@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -201,7 +203,7 @@ int watch_table(const Options &opt) {
 
 // --- demonstration ---------------------------------------------------------
 
-constexpr std::size_t kDemoSlots = 8;
+constexpr std::size_t kDemoSlots = 10; // the users in every other slot
 
 struct DemoUser {
     const char *name;
@@ -217,6 +219,8 @@ const DemoUser kDemoUsers[] = {
     {"dave", "RETR ", "/site/archive/Another.One-GRP", 650 * 1024},
     {"eve", "IDLE", "/site", 0},
 };
+
+static_assert(std::size(kDemoUsers) * 2 <= kDemoSlots);
 
 // A simulated user's process: sleeps until signalled, so that the kill key
 // has something to end.
@@ -286,6 +290,24 @@ void fill_demo_slot(who_record &w, const DemoUser &u, pid_t pid, int64_t now, in
     _exit(0);
 }
 
+// A small site tree for the demonstration users' directories, so that the
+// directory view has something to list. Returns its path, or "" when it
+// cannot be made.
+std::string make_demo_site() {
+    std::string templ = (std::filesystem::temp_directory_path() / "siteview-demo.XXXXXX").string();
+    if (!mkdtemp(templ.data()))
+        return {};
+    std::error_code ec;
+    for (const DemoUser &u : kDemoUsers) {
+        std::filesystem::path dir = std::filesystem::path(templ) / (u.dir + 1);
+        std::filesystem::create_directories(dir, ec);
+        for (const char *name : {"release.nfo", "release.sfv", "release.rar", "release.r00", "release.r01"})
+            std::ofstream(dir / name) << "demo\n";
+        std::filesystem::create_directories(dir / "Sample", ec);
+    }
+    return templ;
+}
+
 int run_demo() {
     int id = shmget(IPC_PRIVATE, kDemoSlots * sizeof(who_record), IPC_CREAT | 0600);
     if (id < 0) {
@@ -322,11 +344,14 @@ int main(int argc, char **argv) {
         return rc < 0 ? 0 : rc;
 
     std::string root = opt.root;
-    if (!opt.root_given) {
+    std::string demo_site;
+    if (opt.demo && !opt.root_given) {
+        demo_site = make_demo_site();
+        root = demo_site;
+    } else if (!opt.root_given) {
         std::string config = opt.config.empty() ? sk::site_path(kDefaultConfig) : opt.config;
         if (!read_rootpath(config, root)) {
-            if (!opt.demo)
-                std::fprintf(stderr, "siteview: no rootpath in %s, using %s\n", config.c_str(), kDefaultRoot);
+            std::fprintf(stderr, "siteview: no rootpath in %s, using %s\n", config.c_str(), kDefaultRoot);
             root = kDefaultRoot;
         }
     }
@@ -334,5 +359,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "siteview: the root path is longer than %zu bytes\n", sizeof status.root_path - 1);
         return 1;
     }
-    return opt.demo ? run_demo() : watch_table(opt);
+    int rc = opt.demo ? run_demo() : watch_table(opt);
+    if (!demo_site.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(demo_site, ec);
+    }
+    return rc;
 }

@@ -1,0 +1,306 @@
+// The monitor program in a real terminal: tmux runs it, keys go in with
+// send-keys and the screen comes back with capture-pane.
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "testsupport.h"
+#include "whorecord.h"
+
+namespace {
+
+std::string quote(const std::string &s) {
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// A shared memory table under a key of its own, removed when the object goes
+// (also when a test fails half way).
+class ShmTable {
+  public:
+    ShmTable(std::size_t bytes) {
+        static int serial = 0;
+        for (int tries = 0; tries < 64 && id_ < 0; ++tries) {
+            key_ = static_cast<key_t>(0x5E000000u | ((static_cast<unsigned>(getpid()) & 0xFFFFu) << 8) |
+                                      static_cast<unsigned>(serial++ & 0xFF));
+            id_ = shmget(key_, bytes, IPC_CREAT | IPC_EXCL | 0600);
+        }
+        if (id_ < 0)
+            throw std::runtime_error("cannot create a shared memory segment");
+        base_ = shmat(id_, nullptr, 0);
+        if (base_ == reinterpret_cast<void *>(-1)) {
+            shmctl(id_, IPC_RMID, nullptr);
+            throw std::runtime_error("cannot attach the segment");
+        }
+        std::memset(base_, 0, bytes);
+    }
+    ~ShmTable() {
+        shmdt(base_);
+        shmctl(id_, IPC_RMID, nullptr);
+    }
+    ShmTable(const ShmTable &) = delete;
+    ShmTable &operator=(const ShmTable &) = delete;
+
+    std::string key() const {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(key_));
+        return buf;
+    }
+    who_record &slot(std::size_t i, std::size_t stride = sizeof(who_record)) {
+        return *reinterpret_cast<who_record *>(static_cast<char *>(base_) + i * stride);
+    }
+
+  private:
+    key_t key_ = 0;
+    int id_ = -1;
+    void *base_ = nullptr;
+};
+
+// A private tmux server with one pane, killed when the object goes.
+class Tmux {
+  public:
+    Tmux(const std::string &command, int cols, int rows) {
+        static int serial = 0;
+        socket_ = "sitekit-monitor-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+        run("-f /dev/null new-session -d -x " + std::to_string(cols) + " -y " + std::to_string(rows) + " " +
+            quote(command));
+    }
+    ~Tmux() {
+        run("kill-server");
+        const char *dir = std::getenv("TMUX_TMPDIR");
+        std::string socket_path = std::string(dir && *dir ? dir : "/tmp") + "/tmux-" + std::to_string(getuid()) +
+                                  "/" + socket_;
+        unlink(socket_path.c_str());
+    }
+    Tmux(const Tmux &) = delete;
+    Tmux &operator=(const Tmux &) = delete;
+
+    sktest::RunResult run(const std::string &args) const {
+        return sktest::run_command("tmux -L " + socket_ + " " + args);
+    }
+    void keys(const std::string &keys) const { run("send-keys " + keys); }
+    std::vector<std::string> screen() const {
+        std::vector<std::string> rows;
+        std::string text = run("capture-pane -p").out, row;
+        for (char c : text) {
+            if (c == '\n') {
+                rows.push_back(row);
+                row.clear();
+            } else {
+                row += c;
+            }
+        }
+        return rows;
+    }
+    // Waits up to 5 s for the screen to satisfy the check; true when it did.
+    bool wait_for(const std::function<bool(const std::vector<std::string> &)> &check) const {
+        for (int i = 0; i < 100; ++i) {
+            if (check(screen()))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    bool wait_row(std::size_t row, const std::string &text) const {
+        return wait_for([&](const std::vector<std::string> &s) {
+            return row < s.size() && s[row].find(text) != std::string::npos;
+        });
+    }
+    std::string dump() const {
+        std::string out;
+        for (const std::string &r : screen())
+            out += r + "\n";
+        return out;
+    }
+
+  private:
+    std::string socket_;
+};
+
+void fill(who_record &w, const std::string &name, const std::string &status_text, int32_t pid,
+          const std::string &cwd = "/") {
+    std::strncpy(w.user_name, name.c_str(), sizeof w.user_name - 1);
+    std::strncpy(w.status_text, status_text.c_str(), sizeof w.status_text - 1);
+    std::strncpy(w.current_dir, cwd.c_str(), sizeof w.current_dir - 1);
+    w.status_time = static_cast<int32_t>(std::time(nullptr));
+    w.online_since = w.status_time;
+    w.pid = pid;
+}
+
+// A process of the test's own for the kill key to end; killed and reaped
+// when the object goes if it is still there.
+class Sleeper {
+  public:
+    Sleeper() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            execlp("sleep", "sleep", "60", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+    }
+    ~Sleeper() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Sleeper(const Sleeper &) = delete;
+    Sleeper &operator=(const Sleeper &) = delete;
+    pid_t pid() const { return pid_; }
+    // Waits up to 5 s for the process to end; its wait status, or -1.
+    int wait_end() {
+        int status = 0;
+        for (int i = 0; i < 100; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+std::string siteview() {
+    return sktest::build_path("src/monitor/siteview");
+}
+
+TEST(SiteviewProgram, ExplainsTablesItCannotUse) {
+    ShmTable small(100);
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"-k " + small.key(), "holds 100 bytes, less than one slot (904 bytes)"},
+        {"-k " + small.key() + " -s 908", "less than one slot (908 bytes)"},
+        {"-k 0x5EFFFFFF", "no online-user table with key 0x5EFFFFFF"},
+        {"-k nonsense", "bad table key 'nonsense'"},
+        {"-s 900", "bad slot stride '900'"},
+        {"-s 906", "bad slot stride '906'"},
+        {"extra", "usage: siteview"},
+    };
+    for (const Case &c : cases) {
+        sktest::RunResult r = sktest::run_command(siteview() + " -r /nonexistent " + c.args + " </dev/null");
+        EXPECT_EQ(r.status, 1) << c.args;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
+    }
+}
+
+// One run over a table the test made: the root comes from a configuration
+// file, the list scrolls at both ends, the directory view lists five entries,
+// the kill key ends a process of the test's, and q gives the terminal back.
+TEST(SiteviewProgram, RunsOverALiveTable) {
+    sktest::TempDir root;
+    for (const char *name : {"a1", "a2", "a3", "a4", "a5"})
+        sktest::write_file(root / (std::string("site/rel/") + name), "x");
+    sktest::write_file(root / "glftpd.conf", "# site settings\n  # indented comment\ndatapath /ftp-data\n"
+                                             "ROOTPATH\t" + root.path() + "  \n");
+    constexpr std::size_t kSlots = 12;
+    ShmTable table(kSlots * sizeof(who_record));
+    Sleeper sleeper;
+    pid_t victim = sleeper.pid();
+    ASSERT_GT(victim, 100);
+    for (std::size_t i = 0; i < kSlots; ++i)
+        fill(table.slot(i), "user" + std::to_string(i), "IDLE", 40 + static_cast<int32_t>(i), "/site/rel");
+    table.slot(3).pid = victim;
+
+    // 20 rows: 9 rows in the middle pane, from screen row 6 to 14.
+    Tmux tmux("sh -c " + quote(siteview() + " -k " + table.key() + " -c " + quote(root / "glftpd.conf") +
+                               "; echo EXIT=$?; stty -a | tr ' ;' '\\n\\n' | grep -E '^-?(icanon|echo)$' | "
+                               "tr '\\n' ' '; echo; sleep 30"),
+              80, 20);
+    ASSERT_TRUE(tmux.wait_row(1, "Online  :  12 of  12  -  zem-spy")) << tmux.dump();
+    EXPECT_NE(tmux.screen()[6].find("   0  user0"), std::string::npos);
+
+    tmux.keys("Up");
+    ASSERT_TRUE(tmux.wait_row(16, "Pid:    40")) << tmux.dump(); // up at the head: still slot 0
+    EXPECT_NE(tmux.screen()[6].find("   0  user0"), std::string::npos);
+    for (int i = 0; i < 8; ++i)
+        tmux.keys("Down");
+    ASSERT_TRUE(tmux.wait_row(16, "Pid:    48")) << tmux.dump(); // last row of the pane, no scrolling yet
+    EXPECT_NE(tmux.screen()[6].find("   0  user0"), std::string::npos);
+    tmux.keys("Down");
+    ASSERT_TRUE(tmux.wait_row(6, "   1  user1")) << tmux.dump(); // scrolled by one row
+    EXPECT_NE(tmux.screen()[14].find("   9  user9"), std::string::npos);
+    for (int i = 0; i < 5; ++i)
+        tmux.keys("Down");
+    ASSERT_TRUE(tmux.wait_row(6, "   3  user3")) << tmux.dump(); // at the end
+    EXPECT_NE(tmux.screen()[14].find("  11  user11"), std::string::npos);
+    for (int i = 0; i < 8; ++i)
+        tmux.keys("Up");
+    ASSERT_TRUE(tmux.wait_row(6, "   3  user3")) << tmux.dump(); // first row of the pane: slot 3
+    tmux.keys("Up");
+    ASSERT_TRUE(tmux.wait_row(6, "   2  user2")) << tmux.dump(); // scrolled back by one row
+    tmux.keys("Down");                                           // slot 3 again, the test's process
+
+    tmux.keys("d");
+    ASSERT_TRUE(tmux.wait_row(6, "Dir: " + root.path() + "/site/rel")) << tmux.dump();
+    EXPECT_NE(tmux.screen()[8].find(" a1 "), std::string::npos) << tmux.dump();
+    EXPECT_NE(tmux.screen()[8].find("| a2 "), std::string::npos);
+    EXPECT_NE(tmux.screen()[9].find(" a3 "), std::string::npos);
+    EXPECT_NE(tmux.screen()[10].find(" a5 "), std::string::npos);
+    EXPECT_EQ(tmux.screen()[11].find(" a"), std::string::npos);
+
+    tmux.keys("k");
+    int wstatus = sleeper.wait_end();
+    ASSERT_NE(wstatus, -1) << "the kill key did not end the process";
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM);
+
+    tmux.keys("u");
+    ASSERT_TRUE(tmux.wait_row(6, "   2  user2")) << tmux.dump();
+    tmux.keys("q");
+    ASSERT_TRUE(tmux.wait_for([](const std::vector<std::string> &s) {
+        for (const std::string &row : s)
+            if (row.find("EXIT=0") != std::string::npos)
+                return true;
+        return false;
+    })) << tmux.dump();
+    std::string screen = tmux.dump();
+    EXPECT_EQ(screen.find("zem-spy"), std::string::npos) << screen; // the full-screen view is gone
+    EXPECT_NE(screen.find("icanon echo"), std::string::npos) << screen;
+}
+
+TEST(SiteviewProgram, DemonstrationMovesAndSurvivesResizing) {
+    Tmux tmux(siteview() + " -D", 90, 24);
+    ASSERT_TRUE(tmux.wait_row(6, "alice")) << tmux.dump();
+    ASSERT_TRUE(tmux.wait_row(6, "UL: demo-part")) << tmux.dump();
+    std::string before = tmux.screen()[6];
+    ASSERT_TRUE(tmux.wait_for([&](const std::vector<std::string> &s) { return s.size() > 6 && s[6] != before; }))
+        << "the transfer does not move:\n" << tmux.dump();
+    EXPECT_NE(tmux.screen()[1].find("Online  :   5 of  10"), std::string::npos) << tmux.dump();
+
+    tmux.keys("d");
+    ASSERT_TRUE(tmux.wait_row(8, "Sample")) << tmux.dump();
+    tmux.keys("u");
+
+    tmux.run("resize-window -x 90 -y 10");
+    ASSERT_TRUE(tmux.wait_row(0, "zem-spy: the terminal needs at least 12 rows")) << tmux.dump();
+    tmux.keys("Down Down"); // bob, while the panes are away
+    tmux.run("resize-window -x 70 -y 16");
+    ASSERT_TRUE(tmux.wait_row(1, "Online  :")) << tmux.dump();
+    EXPECT_EQ(tmux.screen()[0].size(), 70u);
+    ASSERT_TRUE(tmux.wait_row(12, "Unfo: demo user bob")) << tmux.dump();
+
+    tmux.keys("Up Up k"); // alice's simulated process ends and her slot empties
+    ASSERT_TRUE(tmux.wait_row(1, "Online  :   4 of  10")) << tmux.dump();
+    tmux.keys("q");
+}
+
+} // namespace
