@@ -121,8 +121,14 @@ foreach(t IN LISTS _imported)
     string(APPEND SITEKIT_FIND_DEPENDENCIES
       "find_dependency(PkgConfig)\n"
       "if(NOT TARGET ${t})\n"
-      "  pkg_check_modules(${prefix} REQUIRED IMPORTED_TARGET ${module})\n"
-      "endif()\n")
+      "  pkg_check_modules(${prefix} REQUIRED IMPORTED_TARGET ${module})\n")
+    if(module STREQUAL "minizip")
+      # minizip.pc names zlib only for static links, and minizip is an archive here too
+      string(APPEND SITEKIT_FIND_DEPENDENCIES
+        "  find_dependency(ZLIB)\n"
+        "  set_property(TARGET ${t} APPEND PROPERTY INTERFACE_LINK_LIBRARIES ZLIB::ZLIB)\n")
+    endif()
+    string(APPEND SITEKIT_FIND_DEPENDENCIES "endif()\n")
   elseif(t MATCHES "^GTest::")
   else()
     string(APPEND SITEKIT_FIND_DEPENDENCIES

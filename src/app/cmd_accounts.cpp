@@ -1,0 +1,170 @@
+// sitekit user / group: lookups in the daemon's passwd and group files
+// through the account file cache.
+#include "acctdb.h"
+#include "commands.h"
+#include "internal.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace sk::cli {
+
+namespace {
+
+constexpr std::string_view kUserUsage = "usage: sitekit user [--etc DIR] [--json] NAME|UID\n";
+constexpr std::string_view kGroupUsage = "usage: sitekit group [--etc DIR] [--json] NAME|GID\n";
+constexpr std::string_view kAccountsHelp =
+    "\n"
+    "Looks the %s up in the daemon's %s file (/etc below the site root, or\n"
+    "the folder --etc names). A number is taken as an id first, then as a name.\n"
+    "Exit status 1 when there is no such %s.\n";
+
+bool all_digits(const std::string &s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Sets the folder of the account files and checks that file can be read.
+// Returns kOk or the exit status after a message.
+int open_accounts(Invocation &inv, const Parsed &p, const char *file, std::string_view usage) {
+    if (auto etc = p.value("--etc")) {
+        if (access(etc->c_str(), F_OK) != 0)
+            return usage_error(inv, "the folder " + *etc + " does not exist", usage);
+        pwd_set_etcdir(etc->c_str());
+    }
+    const char *dir = _pwd_get_etcdir();
+    std::string path = std::string(dir ? dir : "") + "/" + file;
+    if (access(path.c_str(), R_OK) != 0)
+        return fail(inv, kRefused, "cannot read " + path + ": " + std::strerror(errno) + " (check --root or --etc)");
+    return kOk;
+}
+
+// The id of an all-digit key, or nullopt when it is no id (or out of range).
+std::optional<int> as_id(Invocation &inv, const std::string &key, std::string_view usage, bool &bad) {
+    bad = false;
+    if (!all_digits(key))
+        return std::nullopt;
+    auto v = parse_int(key);
+    if (!v || *v > INT_MAX) {
+        usage_error(inv, "the id " + key + " is out of range", usage);
+        bad = true;
+        return std::nullopt;
+    }
+    return static_cast<int>(*v);
+}
+
+std::vector<std::string> split_members(const char *members) {
+    std::vector<std::string> out;
+    if (members == nullptr)
+        return out;
+    std::string_view rest = members;
+    while (!rest.empty()) {
+        auto comma = rest.find(',');
+        std::string_view one = rest.substr(0, comma);
+        if (!one.empty())
+            out.emplace_back(one);
+        if (comma == std::string_view::npos)
+            break;
+        rest.remove_prefix(comma + 1);
+    }
+    return out;
+}
+
+template <class Record> int lookup_usage(Invocation &inv, const Parsed &p, std::string_view usage) {
+    if (p.help) {
+        bool user = std::is_same_v<Record, pwd_user>;
+        std::printf("%.*s", int(usage.size()), usage.data());
+        std::printf(kAccountsHelp.data(), user ? "user" : "group", user ? "passwd" : "group",
+                    user ? "user" : "group");
+        return kOk;
+    }
+    if (!want_operands(p, inv, 1, 1, usage))
+        return kUsage;
+    return -1;
+}
+
+} // namespace
+
+int cmd_user(Invocation &inv) {
+    auto p = parse(inv, {{"--json", false}, {"--etc", true}}, kUserUsage);
+    if (!p)
+        return kUsage;
+    if (int rc = lookup_usage<pwd_user>(inv, *p, kUserUsage); rc >= 0)
+        return rc;
+    if (int rc = open_accounts(inv, *p, "passwd", kUserUsage); rc != kOk)
+        return rc;
+    const std::string &key = p->operands[0];
+    bool bad = false;
+    auto id = as_id(inv, key, kUserUsage, bad);
+    if (bad)
+        return kUsage;
+    pwd_user *u = id ? pwd_getpwuid(*id) : nullptr;
+    if (u == nullptr)
+        u = pwd_getpwnam(key.c_str());
+    if (u == nullptr)
+        return fail(inv, kRefused, "no user '" + key + "' in the passwd file");
+    // Copy before the group lookup, which may not reload passwd but keeps this simple.
+    pwd_user user = *u;
+    pwd_group *g = pwd_getgpgid(user.gid);
+    std::string group = g ? std::string(field_view(g->name, sizeof g->name)) : "";
+    auto text = [](const char *field, size_t width) { return std::string(field_view(field, width)); };
+    if (want_json(inv, *p)) {
+        std::printf("%s\n", JsonObject()
+                                .str("name", text(user.name, sizeof user.name))
+                                .num("uid", user.uid)
+                                .num("gid", user.gid)
+                                .str("group", group)
+                                .str("gecos", text(user.gecos, sizeof user.gecos))
+                                .str("home", text(user.home, sizeof user.home))
+                                .str("shell", text(user.shell, sizeof user.shell))
+                                .text()
+                                .c_str());
+    } else {
+        std::printf("name:  %s\nuid:   %d\ngid:   %d%s%s\ngecos: %s\nhome:  %s\nshell: %s\n",
+                    text(user.name, sizeof user.name).c_str(), user.uid, user.gid, group.empty() ? "" : " ",
+                    group.empty() ? "" : ("(" + group + ")").c_str(), text(user.gecos, sizeof user.gecos).c_str(),
+                    text(user.home, sizeof user.home).c_str(), text(user.shell, sizeof user.shell).c_str());
+    }
+    return kOk;
+}
+
+int cmd_group(Invocation &inv) {
+    auto p = parse(inv, {{"--json", false}, {"--etc", true}}, kGroupUsage);
+    if (!p)
+        return kUsage;
+    if (int rc = lookup_usage<pwd_group>(inv, *p, kGroupUsage); rc >= 0)
+        return rc;
+    if (int rc = open_accounts(inv, *p, "group", kGroupUsage); rc != kOk)
+        return rc;
+    const std::string &key = p->operands[0];
+    bool bad = false;
+    auto id = as_id(inv, key, kGroupUsage, bad);
+    if (bad)
+        return kUsage;
+    pwd_group *g = id ? pwd_getgpgid(*id) : nullptr;
+    if (g == nullptr)
+        g = pwd_getgpnam(key.c_str());
+    if (g == nullptr)
+        return fail(inv, kRefused, "no group '" + key + "' in the group file");
+    std::string name(field_view(g->name, sizeof g->name));
+    auto members = split_members(g->members);
+    if (want_json(inv, *p)) {
+        std::string list = "[";
+        for (size_t i = 0; i < members.size(); ++i)
+            list += (i ? "," : "") + json_string(members[i]);
+        list += "]";
+        std::printf("%s\n", JsonObject().str("name", name).num("gid", g->gid).raw("members", list).text().c_str());
+    } else {
+        std::string list;
+        for (size_t i = 0; i < members.size(); ++i)
+            list += (i ? " " : "") + members[i];
+        std::printf("name:    %s\ngid:     %d\nmembers: %s\n", name.c_str(), g->gid, list.c_str());
+    }
+    return kOk;
+}
+
+} // namespace sk::cli

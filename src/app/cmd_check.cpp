@@ -1,0 +1,177 @@
+// sitekit check: the upload check of the daemon's hook, and sitekit release:
+// the release name of a directory. Both over the release check modules.
+#include "arccheck.h"
+#include "commands.h"
+#include "infocheck.h"
+#include "internal.h"
+#include "release.h"
+#include "settings.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sk::cli {
+
+namespace {
+
+constexpr std::string_view kCheckUsage = "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n";
+constexpr std::string_view kCheckHelp =
+    "\n"
+    "The upload check for the daemon's hook, which runs it with the uploaded\n"
+    "file's name, its directory and (ignored here) its CRC. By extension:\n"
+    "  .zip  every entry is tested, unwanted entries are left out, chosen\n"
+    "        files are extracted into DIR, the advertisement entry and the\n"
+    "        archive comment are added, and the rebuilt archive replaces FILE;\n"
+    "  .nfo  refused when a file of that name lies in nfo_unwanteddir; else\n"
+    "        rewritten without the lines of the clean list, between the\n"
+    "        prepend and append texts;\n"
+    "  other files are accepted as they are.\n"
+    "FILE without a \"/\" lies in DIR. Exit status 0 accepted, 1 refused (the\n"
+    "reason on standard output, which the daemon shows the uploader), 2 bad\n"
+    "command line or settings.\n"
+    "  --config FILE  settings file (default /ftp-data/sitekit/checks.conf\n"
+    "                 below the site root)\n"
+    "  --user NAME    the uploading user (default: $USER, set by the daemon)\n";
+constexpr std::string_view kReleaseUsage = "usage: sitekit release [--json] PATH\n";
+
+// The settings that name files or folders: daemon paths, taken below the site root.
+constexpr const char *kPathSettings[] = {"zip_unwanteddir", "nfo_cleanlist", "nfo_prepend", "nfo_append",
+                                         "nfo_unwanteddir"};
+
+struct Table {
+    Table() { ht_init(&t); }
+    ~Table() { ht_finalize(&t); }
+    ht_table t;
+};
+
+bool has_extension(const std::string &name, std::string_view ext) {
+    if (name.size() <= ext.size())
+        return false;
+    return strcasecmp(name.c_str() + name.size() - ext.size(), ext.data()) == 0;
+}
+
+std::string strip_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// Reads the settings into the table. Returns kOk, or kUsage after a message
+// when a named file (or a default file that is there) cannot be read.
+int read_settings(Invocation &inv, const Parsed &p, ht_table *table) {
+    bool named = p.has("--config");
+    std::string path = named ? *p.value("--config") : site_path(kDefaultSettings);
+    struct stat st {};
+    if (!named && stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        std::fprintf(stderr,
+                     "sitekit check: no settings file %s; checking with the defaults "
+                     "(install share/sitekit/checks.conf.example there)\n",
+                     path.c_str());
+        return kOk;
+    }
+    SettingsResult r = load_settings(path, table);
+    if (!r.opened)
+        return usage_error(inv, "cannot read the settings file " + path + ": " + r.open_error, kCheckUsage);
+    for (const std::string &w : r.warnings)
+        std::fprintf(stderr, "sitekit check: %s: %s (line left out)\n", path.c_str(), w.c_str());
+    for (const char *key : kPathSettings) {
+        if (const char *v = ht_get(table, key); v && v[0] == '/')
+            ht_put(table, key, site_path(v).c_str());
+    }
+    return kOk;
+}
+
+// Prints the refusal reason the hook left, or a plain one.
+int refuse(ht_table *table, const std::string &fallback) {
+    const char *why = ht_get(table, "error_msg");
+    std::printf("%s\n", why && *why ? why : fallback.c_str());
+    std::fflush(stdout);
+    return kRefused;
+}
+
+} // namespace
+
+int cmd_check(Invocation &inv) {
+    auto p = parse(inv, {{"--config", true}, {"--user", true}}, kCheckUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        std::printf("%.*s%.*s", int(kCheckUsage.size()), kCheckUsage.data(), int(kCheckHelp.size()),
+                    kCheckHelp.data());
+        return kOk;
+    }
+    if (!want_operands(*p, inv, 2, 3, kCheckUsage))
+        return kUsage;
+    std::string dir = strip_slashes(p->operands[1]);
+    std::string file = p->operands[0];
+    std::string path = file.find('/') == std::string::npos ? dir + "/" + file : file;
+    std::string name = path.substr(path.rfind('/') + 1);
+
+    const char *env_user = std::getenv("USER");
+    std::string user = p->value("--user").value_or(env_user ? env_user : "");
+    if (user.empty())
+        return usage_error(inv,
+                           "no user name: the daemon's hook sets USER; outside the hook "
+                           "give --user NAME",
+                           kCheckUsage);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return usage_error(inv, "the directory " + dir + " does not exist", kCheckUsage);
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return usage_error(inv, "the uploaded file " + path + " does not exist or is not a file", kCheckUsage);
+
+    Table table;
+    if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
+        return rc;
+    ht_put(&table.t, "path", path.c_str());
+    ht_put(&table.t, "user", user.c_str());
+
+    if (has_extension(name, ".zip")) {
+        if (!zip_dupe(&table.t, name.c_str(), dir.c_str()))
+            return refuse(&table.t, name + ": refused as a dupe");
+        if (!zip_check(&table.t, name.c_str(), dir.c_str(), nullptr))
+            return refuse(&table.t, name + ": the archive failed its check and was not accepted");
+    } else if (has_extension(name, ".nfo")) {
+        // Without an unwanted folder there is nothing to compare against: the
+        // dupe hook would refuse every NFO, so it only runs when one is set.
+        if (ht_get(&table.t, "nfo_unwanteddir") && !nfo_dupe(&table.t, name.c_str(), dir.c_str()))
+            return refuse(&table.t, name + ": refused");
+        if (!nfo_check(&table.t, name.c_str(), dir.c_str(), nullptr))
+            return refuse(&table.t, name + ": the NFO could not be read or rewritten");
+    }
+    std::fflush(stdout);
+    return kOk;
+}
+
+int cmd_release(Invocation &inv) {
+    auto p = parse(inv, {{"--json", false}}, kReleaseUsage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        std::printf("%.*s\nPrints the release name of PATH: its last component, or the last two when\n"
+                    "it ends in a subfolder of a release (CD1, DISC2, Sample, Covers, Subs).\n"
+                    "PATH need not exist.\n",
+                    int(kReleaseUsage.size()), kReleaseUsage.data());
+        return kOk;
+    }
+    if (!want_operands(*p, inv, 1, 1, kReleaseUsage))
+        return kUsage;
+    std::string path = strip_slashes(p->operands[0]);
+    if (path.empty() || path == "/")
+        return usage_error(inv, "PATH names no directory", kReleaseUsage);
+    std::string name(path.size() + 1, '\0');
+    release_get_with_subdir(path.c_str(), name.data(), static_cast<int>(name.size()));
+    name.resize(std::strlen(name.c_str()));
+    if (want_json(inv, *p))
+        std::printf("%s\n", JsonObject().str("path", path).str("release", name).text().c_str());
+    else
+        std::printf("%s\n", name.c_str());
+    return kOk;
+}
+
+} // namespace sk::cli
