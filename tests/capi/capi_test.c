@@ -114,6 +114,26 @@ static void check_acctdb(void) {
     pwd_set_etcdir(NULL);
 }
 
+static void check_watchview(void) {
+    who_record w;
+    spy_node a, b;
+    char age[WATCHVIEW_AGE_SIZE];
+    dirlist_handle h;
+    CHECK(sizeof(who_record) == 904);
+    memset(&w, 0, sizeof w);
+    strcpy(w.status_text, "RETR file.bin");
+    w.pid = 1234;
+    CHECK(who_transfer_direction(&w) == WHO_TRANSFER_DOWNLOAD);
+    a.number = 0; a.who = &w; a.prev = NULL; a.next = &b;
+    b.number = 1; b.who = &w; b.prev = &a; b.next = NULL;
+    CHECK(spy_list_diff(&a, &b) == 1);
+    spy_makeage(0, 3661, age);
+    CHECK(strcmp(age, "1h 1m") == 0);
+    dirlist_init(&h, "/nonexistent/sitekit-capi");
+    CHECK(dirlist_readdir(&h) == 0);
+    dirlist_closedir(&h);
+}
+
 int main(void) {
     check_textscan();
     check_chunklines();
@@ -123,6 +143,7 @@ int main(void) {
     check_checks();
     check_statfile();
     check_acctdb();
+    check_watchview();
     if (failures == 0)
         printf("C interface: all checks passed\n");
     return failures == 0 ? 0 : 1;
