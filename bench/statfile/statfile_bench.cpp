@@ -48,7 +48,8 @@ struct Userfile {
         std::fclose(f);
     }
     ~Userfile() {
-        unlink(path.c_str());
+        for (const char *suffix : {"", ".ref", ".target", ".pre-tmp"})
+            unlink((path + suffix).c_str());
         rmdir(dir.c_str());
     }
 };
