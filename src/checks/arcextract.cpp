@@ -102,7 +102,11 @@ bool copy_entry(Run &run, const unz_file_info &info, const char *name, std::stri
         return fail(run, step_entry_data);
     zip_fileinfo zi;
     int method = zip_convert_fi_to_zi(&info, &zi);
-    if (zipOpenNewFileInZip(run.zip, name, &zi, nullptr, 0, nullptr, 0, nullptr, method, -1) != ZIP_OK)
+    // The same call as zipOpenNewFileInZip, but keeping the flag that marks
+    // the name as UTF-8, so that the copy shows the same name.
+    constexpr uLong utf8_name_flag = 0x800;
+    if (zipOpenNewFileInZip4(run.zip, name, &zi, nullptr, 0, nullptr, 0, nullptr, method, -1, 0, -MAX_WBITS,
+                             8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, info.flag & utf8_name_flag) != ZIP_OK)
         return fail(run, step_temp_open);
 
     sk::unique_fd target = open_target(run, name, status);

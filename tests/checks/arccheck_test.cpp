@@ -118,16 +118,19 @@ TEST_F(ZipCheck, PythonArchiveWithExtraFieldsKeepsEntriesAndDropsComment) {
         {"name": "a.txt", "text": "alpha alpha alpha alpha", "method": 8, "date": [2019, 12, 31, 23, 59, 58]},
         {"name": "b/", "text": "", "method": 0},
         {"name": "b/c.bin", "hex": "00ff00ff", "method": 0, "extra": "cafe0400deadbeef"},
-        {"name": "empty.txt", "text": "", "method": 8}]})");
+        {"name": "empty.txt", "text": "", "method": 8},
+        {"name": "caf\u00e9 \u00fcber.txt", "text": "utf-8 name", "method": 8}]})");
     auto before = read_zip(upload);
+    ASSERT_EQ(before.entries.size(), 5u);
+    EXPECT_EQ(before.entries[4].name, "caf\xc3\xa9 \xc3\xbc" "ber.txt");
     put("zip_adcomment", "a comment alone adds nothing");
     ASSERT_EQ(check(), 1);
     EXPECT_EQ(out, "");
     EXPECT_TRUE(checks::unzip_test_ok(upload));
     auto after = read_zip(upload);
     EXPECT_EQ(after.comment, "");
-    ASSERT_EQ(after.entries.size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
+    ASSERT_EQ(after.entries.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(after.entries[i].name, before.entries[i].name);
         EXPECT_EQ(after.entries[i].data, before.entries[i].data);
         EXPECT_EQ(after.entries[i].method, before.entries[i].method);
@@ -280,6 +283,20 @@ TEST_F(ZipCheck, HostileUploadsFailAndStayUnchanged) {
         EXPECT_EQ(out, std::string("Error: ") + c.step + "\n");
         expect_untouched(before);
     }
+}
+
+TEST_F(ZipCheck, EncryptedEntryFailsInsteadOfBeingCopiedAsGarbage) {
+    std::string src = tmp / "src";
+    write_file(src + "/secret.txt", std::string(3000, 's'));
+    write_file(src + "/stored.bin", "0123456789");
+    auto r = sktest::run_command("cd " + quote(src) + " && zip -q -P pass -0 " + quote(upload) +
+                                 " stored.bin && zip -q -P pass " + quote(upload) + " secret.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string before = read_file(upload);
+    put("check_errormsg", "%s\n");
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(out, "Reading zipfile entry-data\n");
+    expect_untouched(before);
 }
 
 TEST_F(ZipCheck, NameOf255BytesIsKept) {

@@ -5,7 +5,8 @@
                                    "text"|"hex": data, "method": 0|8, "date": [y,m,d,h,mi,s],
                                    "extra": hex}]}
   ziptool.py dump ZIP              prints "comment HEX" then one line per entry:
-                                   "entry NAME-HEX METHOD YYYY-MM-DD_HH:MM:SS DATA-HEX" ("-" for empty)
+                                   "entry NAME-HEX METHOD YYYY-MM-DD_HH:MM:SS DATA-HEX" ("-" for empty); NAME-HEX is the
+                                   name as zipfile decodes it (UTF-8 flag or CP437), in UTF-8
   ziptool.py flip ZIP NAME         flips the first data byte of the entry NAME
   ziptool.py badcrc ZIP NAME       changes the stored CRC of NAME (local and central header)
 """
@@ -35,7 +36,7 @@ def dump(path):
         print("comment", z.comment.hex() or "-")
         for i in z.infolist():
             date = "%04d-%02d-%02d_%02d:%02d:%02d" % i.date_time
-            print("entry", i.filename.encode("cp437" if not i.flag_bits & 0x800 else "utf-8").hex(),
+            print("entry", i.filename.encode("utf-8").hex(),
                   i.compress_type, date, z.read(i).hex() or "-")
 
 
