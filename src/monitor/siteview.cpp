@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <sys/ipc.h>
+#include <sys/prctl.h>
 #include <sys/shm.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -224,9 +225,14 @@ static_assert(std::size(kDemoUsers) * 2 <= kDemoSlots);
 
 // A simulated user's process: sleeps until signalled, so that the kill key
 // has something to end.
+// It goes when the simulation goes.
 pid_t spawn_sleeper() {
+    pid_t simulation = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != simulation)
+            _exit(0);
         for (;;)
             pause();
     }
@@ -255,7 +261,9 @@ void fill_demo_slot(who_record &w, const DemoUser &u, pid_t pid, int64_t now, in
 // next file when one is complete, and empties the slot of a user whose
 // process has ended. Runs until the view's process goes away.
 [[noreturn]] void simulate(who_record *slots, pid_t viewer) {
-    std::signal(SIGTERM, SIG_DFL);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != viewer)
+        _exit(0);
     pid_t pids[std::size(kDemoUsers)];
     int parts[std::size(kDemoUsers)] = {};
     int64_t now = std::time(nullptr);

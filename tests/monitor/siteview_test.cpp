@@ -121,6 +121,14 @@ class Tmux {
             return row < s.size() && s[row].find(text) != std::string::npos;
         });
     }
+    bool wait_text(const std::string &text) const {
+        return wait_for([&](const std::vector<std::string> &s) {
+            for (const std::string &row : s)
+                if (row.find(text) != std::string::npos)
+                    return true;
+            return false;
+        });
+    }
     std::string dump() const {
         std::string out;
         for (const std::string &r : screen())
@@ -266,19 +274,14 @@ TEST(SiteviewProgram, RunsOverALiveTable) {
     tmux.keys("u");
     ASSERT_TRUE(tmux.wait_row(6, "   2  user2")) << tmux.dump();
     tmux.keys("q");
-    ASSERT_TRUE(tmux.wait_for([](const std::vector<std::string> &s) {
-        for (const std::string &row : s)
-            if (row.find("EXIT=0") != std::string::npos)
-                return true;
-        return false;
-    })) << tmux.dump();
+    ASSERT_TRUE(tmux.wait_text("EXIT=0")) << tmux.dump();
     std::string screen = tmux.dump();
     EXPECT_EQ(screen.find("zem-spy"), std::string::npos) << screen; // the full-screen view is gone
     EXPECT_NE(screen.find("icanon echo"), std::string::npos) << screen;
 }
 
 TEST(SiteviewProgram, DemonstrationMovesAndSurvivesResizing) {
-    Tmux tmux(siteview() + " -D", 90, 24);
+    Tmux tmux("sh -c " + quote(siteview() + " -D; echo EXIT=$?; sleep 30"), 90, 24);
     ASSERT_TRUE(tmux.wait_row(6, "alice")) << tmux.dump();
     ASSERT_TRUE(tmux.wait_row(6, "UL: demo-part")) << tmux.dump();
     std::string before = tmux.screen()[6];
@@ -293,14 +296,26 @@ TEST(SiteviewProgram, DemonstrationMovesAndSurvivesResizing) {
     tmux.run("resize-window -x 90 -y 10");
     ASSERT_TRUE(tmux.wait_row(0, "zem-spy: the terminal needs at least 12 rows")) << tmux.dump();
     tmux.keys("Down Down"); // bob, while the panes are away
-    tmux.run("resize-window -x 70 -y 16");
+    tmux.run("resize-window -x 80 -y 16");
     ASSERT_TRUE(tmux.wait_row(1, "Online  :")) << tmux.dump();
-    EXPECT_EQ(tmux.screen()[0].size(), 70u);
+    EXPECT_EQ(tmux.screen()[0].size(), 80u);
     ASSERT_TRUE(tmux.wait_row(12, "Unfo: demo user bob")) << tmux.dump();
+    std::string info = tmux.screen()[12];
+    pid_t bob = std::atoi(info.c_str() + info.find("Pid:") + 4);
+    ASSERT_GT(bob, 100) << info;
+    EXPECT_EQ(kill(bob, 0), 0);
 
     tmux.keys("Up Up k"); // alice's simulated process ends and her slot empties
     ASSERT_TRUE(tmux.wait_row(1, "Online  :   4 of  10")) << tmux.dump();
     tmux.keys("q");
+    ASSERT_TRUE(tmux.wait_text("EXIT=0")) << tmux.dump();
+    // The simulated users' processes end with the program.
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        gone = kill(bob, 0) != 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(gone) << "process " << bob << " outlived the demonstration";
 }
 
 } // namespace

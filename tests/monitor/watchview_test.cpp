@@ -1,5 +1,6 @@
 #include "watchview.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <sys/types.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +24,19 @@ static std::vector<std::pair<pid_t, int>> kills;
 extern "C" int kill(pid_t pid, int sig) {
     kills.emplace_back(pid, sig);
     return 0;
+}
+
+// A directory that vanishes between the look at it and its listing: while
+// vanishing_dir is set, opening it fails as if it had just been removed.
+static std::string vanishing_dir;
+extern "C" DIR *opendir(const char *name) {
+    using opendir_fn = DIR *(*)(const char *);
+    static auto real = reinterpret_cast<opendir_fn>(dlsym(RTLD_NEXT, "opendir"));
+    if (!vanishing_dir.empty() && vanishing_dir == name) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return real(name);
 }
 
 namespace {
@@ -480,6 +496,22 @@ TEST(DirectoryView, NothingIsDrawnForPathsItCannotList) {
         watchview_handler(v.table.head());
         EXPECT_EQ(row_text(wuserlist, 0), std::string(98, ' ')) << dir;
     }
+    watchview_deinit();
+}
+
+TEST(DirectoryView, VanishedDirectoryShowsTheFailureText) {
+    reset_status();
+    DirView v;
+    v.cwd("/site/rel");
+    vanishing_dir = v.root / "site/rel";
+    PtyScreen screen(16, 100);
+    watchview_init(2);
+    screen.type("dq");
+    watchview_handler(v.table.head());
+    vanishing_dir.clear();
+    EXPECT_EQ(row_text(wuserlist, 0), pad("Dir: " + v.root.path() + "/site/rel", 98));
+    EXPECT_EQ(row_text(wuserlist, 1), pad("Cannot open dir :(", 98));
+    EXPECT_EQ(row_text(wuserlist, 2), std::string(98, ' '));
     watchview_deinit();
 }
 
