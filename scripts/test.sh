@@ -10,25 +10,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
-packages=(cmake g++ make pkg-config git file dpkg-dev googletest libgtest-dev libbenchmark-dev zlib1g-dev libminizip-dev
-          libncurses-dev zip unzip tmux python3 procps)
-
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "== installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  else
-    echo "Missing Debian packages. Run as root:" >&2
-    echo "  apt-get install -y ${missing[*]}" >&2
-    exit 1
-  fi
-fi
+. scripts/packages.sh
+sitekit_install_packages
 
 # Tests that would run this script again (the README's commands from a
 # fresh clone) look at this to avoid recursing.

@@ -86,10 +86,14 @@ int read_settings(Invocation &inv, const Parsed &p, ht_table *table) {
     return kOk;
 }
 
-// Prints the refusal reason the hook left, or a plain one.
+// Prints the refusal reason the hook left; without one, and when the site
+// set no failure format (so the check printed nothing), a plain reason.
 int refuse(ht_table *table, const std::string &fallback) {
     const char *why = ht_get(table, "error_msg");
-    std::printf("%s\n", why && *why ? why : fallback.c_str());
+    if (why && *why)
+        std::printf("%s\n", why);
+    else if (!ht_get(table, "check_errormsg"))
+        std::printf("%s\n", fallback.c_str());
     std::fflush(stdout);
     return kRefused;
 }

@@ -321,8 +321,9 @@ int cmd_msg(Invocation &inv) {
         return usage_error(inv, "TO must be a user name, not '" + to + "'", kMsgUsage);
     if (from.empty())
         return usage_error(inv, "FROM is empty", kMsgUsage);
-    // The message file is a stream of messages: each one ends its last line.
-    std::string body = text.ends_with('\n') ? text : text + "\n";
+    // The writer adds no line ends: the text starts below the heading's
+    // rule and ends its last line, so that messages stay apart.
+    std::string body = "\n" + text + (text.ends_with('\n') ? "" : "\n");
     if (!gl_site_msg(from.c_str(), to.c_str(), body.c_str()))
         return fail(inv, kRefused, write_failure(site_path("/ftp-data/msgs/" + to)));
     return kOk;

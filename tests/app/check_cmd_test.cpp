@@ -64,6 +64,14 @@ TEST_F(CheckCommand, DamagedZipIsRefusedAndLeftAsItWas) {
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("FAILED: "), std::string::npos) << r.out;
     EXPECT_EQ(snapshot(site.path()), before);
+
+    // Without a failure format the check prints nothing itself: sitekit says why.
+    write_file(site / "ftp-data/sitekit/checks.conf", "# nothing set\n");
+    before = snapshot(site.path());
+    r = on_site(site, check("bad.zip"), "USER=alice");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "bad.zip: the archive failed its check and was not accepted\n");
+    EXPECT_EQ(snapshot(site.path()), before);
 }
 
 TEST_F(CheckCommand, NfoIsCleanedWithThePrependText) {

@@ -109,7 +109,7 @@ TEST_F(SitelogsCommands, WritersAppendTheDaemonsRecordsAndLines) {
     ASSERT_EQ(on_site(site, {"msg", "bob", "alice", "see you"}).status, 0);
     std::string msg = read_file(site / "ftp-data/msgs/alice");
     EXPECT_TRUE(msg.starts_with("From: bob ("));
-    EXPECT_TRUE(msg.ends_with(std::string(74, '-') + "see you\n")) << msg;
+    EXPECT_TRUE(msg.ends_with(")" + std::string(74, '-') + "\nsee you\n")) << msg;
 }
 
 // Every refused command line: exit status 2, a message on stderr, nothing
