@@ -26,11 +26,14 @@ std::string bench_dir() {
     return dir;
 }
 
-std::string upload_path() { return bench_dir() + "/upload.zip"; }
+std::string upload_path() {
+    return bench_dir() + "/upload.zip";
+}
 
 void fill_text(std::vector<char> &buf, unsigned &seed) {
-    static const char *words[] = {"release", "group", "the ", "nfo", "greetings ", "cd1", "sample",
-                                  "\n", "video ", "audio ", "1080p ", "x264 ", "proper ", "internal "};
+    static const char *words[] = {"release", "group",  "the ",    "nfo",      "greetings ",
+                                  "cd1",     "sample", "\n",      "video ",   "audio ",
+                                  "1080p ",  "x264 ",  "proper ", "internal "};
     std::size_t i = 0;
     while (i < buf.size()) {
         seed = seed * 1103515245u + 12345u;
@@ -61,7 +64,8 @@ void make_upload() {
     std::vector<char> buf(1 << 20);
     unsigned seed = 1;
     for (int e = 0; e < entries; ++e) {
-        std::string name = (e % 2 ? "data/noise" : "text/part") + std::to_string(e) + (e % 2 ? ".bin" : ".txt");
+        std::string name =
+            (e % 2 ? "data/noise" : "text/part") + std::to_string(e) + (e % 2 ? ".bin" : ".txt");
         zip_fileinfo zi{};
         zip_fill_zi(&zi);
         zipOpenNewFileInZip(zip, name.c_str(), &zi, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 1);

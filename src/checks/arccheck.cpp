@@ -41,7 +41,7 @@ voidpf ZCALLBACK open_temp(voidpf opaque, const char *, int) {
     if (!f)
         return nullptr;
     target->fd = -1; // the stream owns it now
-    std::setvbuf(f, nullptr, _IOFBF, write_buffer);
+    (void)std::setvbuf(f, nullptr, _IOFBF, write_buffer);
     return f;
 }
 

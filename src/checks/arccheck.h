@@ -38,8 +38,8 @@
 extern "C" {
 #endif
 
-#define ZIP_NAME_SIZE 256       /* bytes of the entry name field: names of up to 255 bytes */
-#define ZIP_COPY_BUFFER 65536   /* bytes copied per read */
+#define ZIP_NAME_SIZE 256     /* bytes of the entry name field: names of up to 255 bytes */
+#define ZIP_COPY_BUFFER 65536 /* bytes copied per read */
 #define ZIP_TEMP_SUFFIX "-processing"
 
 /* Status words of an entry. */
@@ -85,8 +85,7 @@ int zip_convert_fi_to_zi(const unz_file_info *fi, zip_fileinfo *zi);
  * Puts the entry's name, sizes in KiB ("%.1f"), method ("m8") and status
  * into the table under the tmp_zip_last_* keys.
  */
-void zip_make_last_zf_vars(ht_table *table, const unz_file_info *fi, const char *name,
-                           const char *status);
+void zip_make_last_zf_vars(ht_table *table, const unz_file_info *fi, const char *name, const char *status);
 
 /*
  * Runs the whole check of the upload at "path" (see above); dir is the

@@ -78,8 +78,7 @@ sk::unique_fd open_target(const Run &run, const char *name, std::string &status)
     std::string_view base_name(base.get());
     std::string target = std::string(run.dir) + "/" + base.get();
     struct stat st;
-    if (base_name.empty() || base_name == "." || base_name == ".." ||
-        lstat(target.c_str(), &st) == 0) {
+    if (base_name.empty() || base_name == "." || base_name == ".." || lstat(target.c_str(), &st) == 0) {
         status = ZIP_STATUS_EXISTS;
         return {};
     }
@@ -139,8 +138,8 @@ void show_entry(const Run &run, const unz_file_info &info, const char *name, con
     ht_finalize(sub);
     std::free(sub);
     if (text) {
-        std::fputs(text.get(), stdout);
-        std::fflush(stdout);
+        (void)std::fputs(text.get(), stdout);
+        (void)std::fflush(stdout);
     }
 }
 
@@ -200,7 +199,9 @@ bool test_archive(Run &run, const char *path) {
 
 } // namespace
 
-extern "C" int zip_dupe(ht_table *, const char *, const char *) { return 1; }
+extern "C" int zip_dupe(ht_table *, const char *, const char *) {
+    return 1;
+}
 
 extern "C" int zip_test_and_extract(ht_table *table, const char *path, const char *dir, zipFile zip) {
     try {
@@ -266,17 +267,19 @@ extern "C" void zip_make_last_zf_vars(ht_table *table, const unz_file_info *fi, 
     char key[ZIP_NAME_SIZE];
     char value[ZIP_NAME_SIZE];
     auto put = [&](const char *sub) {
-        std::snprintf(key, sizeof key, "%s%c%s", "tmp_zip_last", '_', sub);
+        (void)std::snprintf(key, sizeof key, "%s%c%s", "tmp_zip_last", '_', sub);
         ht_put(table, key, value);
     };
-    std::snprintf(value, sizeof value, "%s", name ? name : "");
+    (void)std::snprintf(value, sizeof value, "%s", name ? name : "");
     put("file");
-    std::snprintf(value, sizeof value, "%.1f", static_cast<double>(static_cast<float>(fi->uncompressed_size) / 1024.0f));
+    (void)std::snprintf(value, sizeof value, "%.1f",
+                        static_cast<double>(static_cast<float>(fi->uncompressed_size) / 1024.0f));
     put("size");
-    std::snprintf(value, sizeof value, "%.1f", static_cast<double>(static_cast<float>(fi->compressed_size) / 1024.0f));
+    (void)std::snprintf(value, sizeof value, "%.1f",
+                        static_cast<double>(static_cast<float>(fi->compressed_size) / 1024.0f));
     put("zsize");
-    std::snprintf(value, sizeof value, "m%lu", static_cast<unsigned long>(fi->compression_method));
+    (void)std::snprintf(value, sizeof value, "m%lu", static_cast<unsigned long>(fi->compression_method));
     put("method");
-    std::snprintf(value, sizeof value, "%s", status ? status : "");
+    (void)std::snprintf(value, sizeof value, "%s", status ? status : "");
     put("status");
 }

@@ -38,7 +38,9 @@ using unique_vars = std::unique_ptr<ml_list, VarsCloser>;
 
 using unique_iter = sk::malloc_ptr<str_iter>;
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Adds a clean-list line to the pattern list unless the same line is already
 // there: matching is unchanged, and a process that loads its clean list for
@@ -131,7 +133,9 @@ int check(ht_table *table, const char *dir) {
 
 } // namespace
 
-extern "C" int nfo_init(ht_table *, const char *, const char *) { return 1; }
+extern "C" int nfo_init(ht_table *, const char *, const char *) {
+    return 1;
+}
 
 extern "C" int nfo_dupe(ht_table *table, const char *file, const char *) {
     const char *dir = ht_get(table, "nfo_unwanteddir");
@@ -241,9 +245,9 @@ extern "C" char *nfo_fillout_vars(ht_table *table, const char *text, const char 
     struct tm local {};
     localtime_r(&now, &local);
     char date[32], clock[16];
-    std::snprintf(date, sizeof date, "%02d-%02d-%02d", local.tm_mon + 1, local.tm_mday,
-                  local.tm_year + 1900);
-    std::snprintf(clock, sizeof clock, "%02d:%02d", local.tm_hour, local.tm_min);
+    (void)std::snprintf(date, sizeof date, "%02d-%02d-%02d", local.tm_mon + 1, local.tm_mday,
+                        local.tm_year + 1900);
+    (void)std::snprintf(clock, sizeof clock, "%02d:%02d", local.tm_hour, local.tm_min);
 
     unique_vars vars(ml_addstring(nullptr, "USER", ht_get(table, "user")));
     vars.reset(ml_addstring(vars.release(), "DIR", release));

@@ -21,9 +21,9 @@ bool match(std::string_view pat, std::string_view text, bool fold) {
         if (p < pat.size() && pat[p] == '*') {
             star = p++;
             resume = t;
-        } else if (p < pat.size() && (pat[p] == '?' || same_char(static_cast<unsigned char>(pat[p]),
-                                                                  static_cast<unsigned char>(text[t]),
-                                                                  fold))) {
+        } else if (p < pat.size() &&
+                   (pat[p] == '?' || same_char(static_cast<unsigned char>(pat[p]),
+                                               static_cast<unsigned char>(text[t]), fold))) {
             ++p;
             ++t;
         } else if (star != std::string_view::npos) {

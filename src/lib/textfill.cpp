@@ -172,7 +172,9 @@ extern "C" void ml_free(ml_list *list) {
     }
 }
 
-extern "C" char *util_replacer(ht_table *table, const char *text) { return fill_from_table(table, text); }
+extern "C" char *util_replacer(ht_table *table, const char *text) {
+    return fill_from_table(table, text);
+}
 
 extern "C" char *util_replacer_env(ht_table *table, const char *text) {
     return fill_from_table(table, text);

@@ -122,7 +122,8 @@ TEST_F(ZipCheck, PythonArchiveWithExtraFieldsKeepsEntriesAndDropsComment) {
         {"name": "caf\u00e9 \u00fcber.txt", "text": "utf-8 name", "method": 8}]})");
     auto before = read_zip(upload);
     ASSERT_EQ(before.entries.size(), 5u);
-    EXPECT_EQ(before.entries[4].name, "caf\xc3\xa9 \xc3\xbc" "ber.txt");
+    EXPECT_EQ(before.entries[4].name, "caf\xc3\xa9 \xc3\xbc"
+                                      "ber.txt");
     put("zip_adcomment", "a comment alone adds nothing");
     ASSERT_EQ(check(), 1);
     EXPECT_EQ(out, "");
@@ -236,42 +237,56 @@ std::string good_zip(const std::string &upload) {
 }
 
 const Hostile hostile_cases[] = {
-    {"truncated", [](const std::string &u) {
+    {"truncated",
+     [](const std::string &u) {
          std::string whole = good_zip(u);
          write_file(u, whole.substr(0, whole.size() / 2));
          return read_file(u);
-     }, "Opening zipfile"},
-    {"bad CRC, stored entry", [](const std::string &u) {
+     },
+     "Opening zipfile"},
+    {"bad CRC, stored entry",
+     [](const std::string &u) {
          good_zip(u);
          checks::ziptool("flip " + quote(u) + " two.bin");
          return read_file(u);
-     }, "Reading zipfile entry-data"},
-    {"bad CRC, deflated entry", [](const std::string &u) {
+     },
+     "Reading zipfile entry-data"},
+    {"bad CRC, deflated entry",
+     [](const std::string &u) {
          good_zip(u);
          checks::ziptool("badcrc " + quote(u) + " three.txt");
          return read_file(u);
-     }, "Reading zipfile entry-data"},
-    {"damaged deflate stream", [](const std::string &u) {
+     },
+     "Reading zipfile entry-data"},
+    {"damaged deflate stream",
+     [](const std::string &u) {
          good_zip(u);
          checks::ziptool("flip " + quote(u) + " one.txt");
          return read_file(u);
-     }, "Reading zipfile entry-data"},
-    {"broken central directory", [](const std::string &u) {
+     },
+     "Reading zipfile entry-data"},
+    {"broken central directory",
+     [](const std::string &u) {
          std::string z = good_zip(u);
          std::size_t cd = z.find("PK\x01\x02");
          z[cd + 28] = '\x7f'; // name length of the first central header
          write_file(u, z);
          return z;
-     }, "Reading zipfile entry-hdr"},
-    {"not a zip", [](const std::string &u) {
+     },
+     "Reading zipfile entry-hdr"},
+    {"not a zip",
+     [](const std::string &u) {
          write_file(u, "this is plain text named .zip\n");
          return read_file(u);
-     }, "Opening zipfile"},
-    {"entry name of 256 bytes", [](const std::string &u) {
+     },
+     "Opening zipfile"},
+    {"entry name of 256 bytes",
+     [](const std::string &u) {
          checks::build_zip(u, R"({"entries": [{"name": "ok.txt", "text": "ok"}, {"name": ")" +
                                   std::string(256, 'n') + R"(", "text": "long"}]})");
          return read_file(u);
-     }, "Reading zipfile entry-hdr"},
+     },
+     "Reading zipfile entry-hdr"},
 };
 
 TEST_F(ZipCheck, HostileUploadsFailAndStayUnchanged) {
@@ -364,9 +379,8 @@ TEST_F(ZipCheck, FailedWriteOfTheRebuiltArchiveKeepsTheUpload) {
     std::string before = read_file(upload);
     std::string printed = tmp / "printed";
     put("check_errormsg", "%s\n");
-    int rc = checks::run_with_file_limit(50000, printed, [&] {
-        return zip_check(&table, "some.zip", release.c_str(), nullptr);
-    });
+    int rc = checks::run_with_file_limit(
+        50000, printed, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); });
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(read_file(printed), "Writing in temp-zip\n");
     expect_untouched(before);
@@ -397,8 +411,11 @@ TEST(ZipParts, MustExtractMatchesLowerCasedBaseName) {
     struct {
         const char *name, *expected;
     } cases[] = {
-        {"Docs/FILE_ID.DIZ", "file_id.diz"}, {"x.NFO", "x.nfo"}, {"a/b/c.txt", nullptr},
-        {"dir/", nullptr},                   {"", nullptr},
+        {"Docs/FILE_ID.DIZ", "file_id.diz"},
+        {"x.NFO", "x.nfo"},
+        {"a/b/c.txt", nullptr},
+        {"dir/", nullptr},
+        {"", nullptr},
     };
     for (const auto &c : cases) {
         char *got = zip_must_extract(c.name, &st);

@@ -39,7 +39,8 @@ std::string quote(const std::string &s) {
 }
 
 std::string ziptool(const std::string &args) {
-    auto r = sktest::run_command("python3 " + quote(std::string(CHECKS_TEST_DIR) + "/ziptool.py") + " " + args);
+    auto r =
+        sktest::run_command("python3 " + quote(std::string(CHECKS_TEST_DIR) + "/ziptool.py") + " " + args);
     EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
     return r.out;
 }
@@ -83,7 +84,9 @@ int run_with_file_limit(long max_bytes, const std::string &out_path, const std::
         int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
         std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit lim{static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)};
+        struct rlimit lim {
+            static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)
+        };
         setrlimit(RLIMIT_FSIZE, &lim);
         int rc = body();
         std::fflush(stdout);

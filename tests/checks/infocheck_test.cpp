@@ -88,7 +88,8 @@ TEST_F(NfoCheck, RewritesLinesBetweenPrependAndAppend) {
         SCOPED_TRACE(c.label);
         write_file(nfo, c.nfo);
         ASSERT_EQ(check(), 1);
-        EXPECT_EQ(read_file(nfo), "== alice presents Some.Release-GRP/CD1 ==\n" + c.expected_body + "-- end --\n");
+        EXPECT_EQ(read_file(nfo),
+                  "== alice presents Some.Release-GRP/CD1 ==\n" + c.expected_body + "-- end --\n");
         EXPECT_EQ(entries_in_release(), 1);
     }
 }
@@ -143,9 +144,8 @@ TEST_F(NfoCheck, FailedWriteKeepsTheOldNfo) {
     write_file(nfo, old);
     put("check_errormsg", "Error: %s %d\n");
     std::string printed = tmp / "printed";
-    int rc = checks::run_with_file_limit(20000, printed, [&] {
-        return nfo_check(&table, "rel.nfo", release.c_str(), nullptr);
-    });
+    int rc = checks::run_with_file_limit(
+        20000, printed, [&] { return nfo_check(&table, "rel.nfo", release.c_str(), nullptr); });
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(read_file(printed), "Error: Writing cleaned nfo %d\n");
     EXPECT_EQ(read_file(nfo), old);
@@ -238,6 +238,8 @@ TEST(NfoParts, FindMatchTriesSubstringsThenPatterns) {
     reset_patterns();
 }
 
-TEST(NfoParts, InitAcceptsAnything) { EXPECT_EQ(nfo_init(nullptr, nullptr, nullptr), 1); }
+TEST(NfoParts, InitAcceptsAnything) {
+    EXPECT_EQ(nfo_init(nullptr, nullptr, nullptr), 1);
+}
 
 } // namespace

@@ -12,9 +12,9 @@ TEST(ReleaseSubdir, RecognisesTheUsualSubfolders) {
         const char *component;
         int expected;
     } cases[] = {
-        {"CD1", 1},    {"cd2", 1},    {"CD", 0},       {"CD10", 0},   {"DISC5", 1},
-        {"DISC05", 1}, {"DISC005", 0}, {"Sample", 1},  {"SAMPLES", 0}, {"COVER", 1},
-        {"Covers", 1}, {"SUBS", 1},   {"Subs.Extra", 0}, {"", 0},     {"Some.Release-GRP", 0},
+        {"CD1", 1},    {"cd2", 1},     {"CD", 0},         {"CD10", 0},    {"DISC5", 1},
+        {"DISC05", 1}, {"DISC005", 0}, {"Sample", 1},     {"SAMPLES", 0}, {"COVER", 1},
+        {"Covers", 1}, {"SUBS", 1},    {"Subs.Extra", 0}, {"", 0},        {"Some.Release-GRP", 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(_release_is_release_subdir(c.component), c.expected) << c.component;
