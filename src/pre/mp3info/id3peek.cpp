@@ -1,0 +1,67 @@
+// id3peek: prints the ID3v1 genre of an MP3 file as "name (number)",
+// without a line end.
+//
+// Exit status: 0 when the tag was read, 1 when the file can't be read, is
+// shorter than a tag or has none (the line then shows "n/a"), 2 on usage.
+#include <cstdio>
+#include <cstring>
+
+#include "genres.h"
+
+namespace {
+
+const char kUsage[] = "usage: id3peek <file.mp3>\n";
+
+struct File {
+    FILE *f;
+    explicit File(const char *path) : f(std::fopen(path, "rb")) {}
+    ~File() {
+        if (f)
+            std::fclose(f);
+    }
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+};
+
+} // namespace
+
+// The result of the last get_mp3_genre, printed by main.
+const char *id3_genre = "n/a";
+unsigned char id3_genre_num = 0;
+
+// Reads the genre byte of the file's ID3v1 trailer. Number 0 and numbers
+// from genre_count up keep the name "n/a". Returns 0, or 1 when the file
+// can't be opened or positioned or has no "TAG" marker.
+int get_mp3_genre(const char *path) {
+    id3_genre = "n/a";
+    id3_genre_num = 0;
+    File file(path);
+    if (!file.f)
+        return 1;
+    if (std::fseek(file.f, -128, SEEK_END) != 0) {
+        std::printf("<128 !");
+        return 1;
+    }
+    char marker[4] = {};
+    std::size_t got = std::fread(marker, 1, 3, file.f);
+    id3_genre_num = 255;
+    if (got != 3 || std::strcmp(marker, "TAG") != 0)
+        return 1;
+    int byte = std::fseek(file.f, -1, SEEK_END) == 0 ? std::fgetc(file.f) : EOF;
+    if (byte == EOF)
+        return 1;
+    id3_genre_num = static_cast<unsigned char>(byte);
+    if (id3_genre_num != 0 && id3_genre_num < genre_count)
+        id3_genre = genre_s[id3_genre_num];
+    return 0;
+}
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    int rc = get_mp3_genre(argv[1]);
+    std::printf("%s (%d)", id3_genre, id3_genre_num);
+    return rc;
+}
