@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cinttypes>
 #include <csignal>
 #include <cstdarg>
@@ -156,6 +157,20 @@ void redraw(spy_node *head, spy_node *top, spy_node *selected) {
     watchview_status_render();
     watchview_userinfo_render(selected);
     watchview_refresh();
+}
+
+// Waits up to the refresh period for a key. When the input has ended (a
+// closed terminal, or /dev/null) every read fails at once; the rest of the
+// period is then slept away, so the view keeps its pace instead of spinning.
+int wait_for_key() {
+    auto start = std::chrono::steady_clock::now();
+    int key = wgetch(stdscr);
+    if (key != ERR)
+        return key;
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (waited.count() < WATCHVIEW_REFRESH_MS)
+        napms(static_cast<int>(WATCHVIEW_REFRESH_MS - waited.count()));
+    return ERR;
 }
 
 void set_view_mode(int32_t mode) {
@@ -387,7 +402,7 @@ extern "C" void watchview_handler(spy_node *head) {
     spy_node *top = head;
     spy_node *selected = head;
     for (;;) {
-        int key = wgetch(stdscr);
+        int key = wait_for_key();
         if (key == KEY_UP) {
             if (selected && selected->prev) {
                 if (selected == top)

@@ -318,4 +318,38 @@ TEST(SiteviewProgram, DemonstrationMovesAndSurvivesResizing) {
     EXPECT_TRUE(gone) << "process " << bob << " outlived the demonstration";
 }
 
+// CPU seconds a process has used so far, from /proc.
+double cpu_seconds(pid_t pid) {
+    std::string stat = sktest::read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::size_t at = stat.rfind(')');
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : stat.substr(at + 2) + " ") {
+        if (c == ' ') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return (std::stod(fields.at(11)) + std::stod(fields.at(12))) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// With no keyboard at all the view keeps redrawing at its pace (a wall
+// display) instead of spinning on the failing reads.
+TEST(SiteviewProgram, WithoutInputRedrawsAtItsPace) {
+    Tmux tmux("sh -c " + quote("exec " + siteview() + " -D </dev/null"), 90, 24);
+    ASSERT_TRUE(tmux.wait_row(1, "Online  :")) << tmux.dump();
+    pid_t pid = std::atoi(tmux.run("display-message -p '#{pane_pid}'").out.c_str());
+    ASSERT_GT(pid, 0);
+    double before = cpu_seconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    double used = cpu_seconds(pid) - before;
+    EXPECT_LT(used, 0.2) << "CPU seconds in 2 s";
+    std::string first = tmux.screen()[6];
+    EXPECT_TRUE(tmux.wait_for([&](const std::vector<std::string> &s) { return s[6] != first; }))
+        << "the view stopped redrawing";
+}
+
 } // namespace
