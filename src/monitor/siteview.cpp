@@ -74,7 +74,8 @@ int parse_options(int argc, char **argv, Options &opt) {
     while ((c = getopt(argc, argv, "k:s:r:c:Dh")) != -1) {
         switch (c) {
         case 'k':
-            if (!parse_number(optarg, n) || n > 0xFFFFFFFFULL) {
+            // Key 0 is IPC_PRIVATE, which names no existing table.
+            if (!parse_number(optarg, n) || n == 0 || n > 0xFFFFFFFFULL) {
                 std::fprintf(stderr, "siteview: bad table key '%s' (a number such as 0x0000DEAD)\n", optarg);
                 return 1;
             }

@@ -200,6 +200,7 @@ TEST(SiteviewProgram, ExplainsTablesItCannotUse) {
         {"-k " + small.key() + " -s 908", "less than one slot (908 bytes)"},
         {"-k 0x5EFFFFFF", "no online-user table with key 0x5EFFFFFF"},
         {"-k nonsense", "bad table key 'nonsense'"},
+        {"-k 0", "bad table key '0'"},
         {"-s 900", "bad slot stride '900'"},
         {"-s 906", "bad slot stride '906'"},
         {"extra", "usage: siteview"},

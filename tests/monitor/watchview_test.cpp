@@ -121,7 +121,7 @@ TEST(FitBuf, CutsOrPadsToThePaneWidth) {
 
 TEST(UserRow, FormatsEveryKindOfSlot) {
     reset_status();
-    Table t(8);
+    Table t(9);
     t.user(1, "alice", "LIST -al\r\nsecond line");
     t.user(2, "averyveryverylongname", "100% done\n");
     who_record &up = t.user(3, "up", "STOR /site/rel/file%d.rar");
@@ -134,6 +134,8 @@ TEST(UserRow, FormatsEveryKindOfSlot) {
     old.status_time = static_cast<int32_t>(std::time(nullptr) - 3 * 86400 - 5 * 3600);
     t.slots[7].pid = 0;
     std::strcpy(t.slots[7].user_name, "gone");
+    who_record &ancient = t.user(8, "ancient", "IDLE");
+    ancient.status_time = static_cast<int32_t>(std::time(nullptr) - 12345 * 86400 - 5 * 3600 - 60);
 
     struct Case {
         std::size_t slot;
@@ -147,6 +149,7 @@ TEST(UserRow, FormatsEveryKindOfSlot) {
         {5, "   5  huge         0m 0s    DL: big.iso 5368709120k 0.0ks"},
         {6, "   6  old          3d 5h    IDLE"},
         {7, "   7                        "},
+        {8, "   8  ancient      12345d 5 IDLE"}, // the age cut to 8 characters
     };
     int64_t now = std::time(nullptr);
     for (const Case &c : cases) {
@@ -154,7 +157,7 @@ TEST(UserRow, FormatsEveryKindOfSlot) {
         watchview_userlist_render_user(now, &t.nodes[c.slot], line);
         EXPECT_EQ(std::string(line), c.line) << c.slot;
     }
-    EXPECT_EQ(status.online_count, 6);
+    EXPECT_EQ(status.online_count, 7);
     EXPECT_EQ(status.up_count, 1);
     EXPECT_EQ(status.down_count, 2);
     EXPECT_EQ(status.up_speed, 0.0);
