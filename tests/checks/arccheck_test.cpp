@@ -448,3 +448,47 @@ TEST(ZipParts, ConvertCopiesTheDateAndClearsTheRest) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ZipCheck, TestWithoutTemporaryArchiveFailsAtTheFirstCopy) {
+    good_zip(upload);
+    put("check_errormsg", "%s\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(zip_test_and_extract(&table, upload.c_str(), release.c_str(), nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Opening entry in temp-zip\n");
+}
+
+TEST_F(ZipCheck, FailedWriteOfTheAdEntryKeepsTheUpload) {
+    checks::build_zip(upload, R"({"entries": [{"name": "small.txt", "text": "small"}]})");
+    std::string before = read_file(upload);
+    std::string ad;
+    for (unsigned seed = 5; ad.size() < 300000;) { // printable text that deflate cannot shrink much
+        seed = seed * 1103515245u + 12345u;
+        ad.push_back(static_cast<char>('!' + (seed >> 16) % 90));
+    }
+    put("zip_adfilename", "ad.txt");
+    put("zip_ad", ad);
+    put("check_errormsg", "%s\n");
+    std::string printed = tmp / "printed";
+    int rc = checks::run_with_file_limit(
+        100000, printed, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); });
+    EXPECT_EQ(rc, 0);
+    std::string step = read_file(printed);
+    EXPECT_TRUE(step == "Writing new zip-entry\n" || step == "Closing new zip-entry\n") << step;
+    expect_untouched(before);
+}
+
+TEST(ZipPutAds, WithoutAdSettingsOnlyClosesTheArchive) {
+    sktest::TempDir tmp;
+    std::string path = tmp / "t.zip";
+    ht_table t;
+    ht_init(&t);
+    ht_put(&t, "zip_adcomment", "ignored");
+    EXPECT_EQ(zip_put_ads(&t, zipOpen(path.c_str(), APPEND_STATUS_CREATE)), 1);
+    EXPECT_EQ(zip_put_ads(&t, nullptr), 0);
+    ht_finalize(&t);
+    EXPECT_EQ(read_file(path).size(), 22u); // only the end record: no entry, no comment
+}
+
+} // namespace
