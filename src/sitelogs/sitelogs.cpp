@@ -206,6 +206,15 @@ off_t find_record(int fd, std::string_view name, const std::string &path) {
     // exactly these bytes.
     std::string key(name);
     key.push_back('\0');
+    // Names in a log mostly share their beginning ("/site/..."), so the last
+    // eight bytes of the key (the terminator included) are compared first;
+    // a key shorter than that goes straight to the full comparison.
+    bool filter = key.size() >= 8;
+    std::size_t tail_at = filter ? key.size() - 8 : 0;
+    uint64_t tail = 0;
+    if (filter)
+        std::memcpy(&tail, key.data() + tail_at, 8);
+
     std::vector<char> block(kSearchBlock);
     off_t block_start = 0;
     for (;;) {
@@ -214,7 +223,11 @@ off_t find_record(int fd, std::string_view name, const std::string &path) {
             fail_dirlog("Cannot read", path);
         std::size_t whole = static_cast<std::size_t>(got) / kRecord;
         for (std::size_t i = 0; i < whole; ++i) {
-            if (std::memcmp(block.data() + i * kRecord + kNameOffset, key.data(), key.size()) == 0)
+            const char *field = block.data() + i * kRecord + kNameOffset;
+            uint64_t window = 0;
+            if (filter)
+                std::memcpy(&window, field + tail_at, 8);
+            if (window == tail && std::memcmp(field, key.data(), key.size()) == 0)
                 return block_start + static_cast<off_t>(i * kRecord);
         }
         // A short block is the end of the file; a trailing partial record never matches.
