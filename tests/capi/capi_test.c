@@ -134,6 +134,31 @@ static void check_watchview(void) {
     dirlist_closedir(&h);
 }
 
+static void check_penaltylog(void) {
+    sortedlist l;
+    nukelog_record r;
+    nukelog_release *rel;
+    sortedlist_init(&l);
+    sortedlist_set_compare(&l, _nukelog_sort_by_age);
+    CHECK(nukelog_load(&l, "/nonexistent/sitekit-capi-nukelog") == 0);
+    CHECK(sizeof(nukelog_record) == 392);
+    memset(&r, 0, sizeof r);
+    strcpy(r.dirname, "/site/rel");
+    r.amount = 1.5f;
+    rel = _nukelog_add_release(&l, &r);
+    CHECK(rel != NULL && _nukelog_add_nukee(rel, &r) == 1 && rel->total == 1.5f);
+    CHECK(sortedlist_count(&l) == 1 && _nukelog_same_release(&r, &r) == 1);
+    nukelog_free(&l);
+}
+
+static void check_netops(void) {
+    struct sockaddr_in a;
+    sock_fd *list = sock_fd_add(NULL, 0, 7);
+    CHECK(init_sockaddr(&a, "127.0.0.1", 21) == 1 && a.sin_family == AF_INET && a.sin_port == htons(21));
+    CHECK(list != NULL && list->tag == 7 && list->ready == 0 && list->next == NULL);
+    sock_fd_close(list);
+}
+
 int main(void) {
     check_textscan();
     check_chunklines();
@@ -144,6 +169,8 @@ int main(void) {
     check_statfile();
     check_acctdb();
     check_watchview();
+    check_penaltylog();
+    check_netops();
     if (failures == 0)
         printf("C interface: all checks passed\n");
     return failures == 0 ? 0 : 1;
