@@ -231,6 +231,7 @@ pid_t spawn_sleeper() {
     pid_t simulation = getpid();
     pid_t pid = fork();
     if (pid == 0) {
+        std::signal(SIGTERM, SIG_DFL); // not the simulation's handler
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != simulation)
             _exit(0);
@@ -261,7 +262,14 @@ void fill_demo_slot(who_record &w, const DemoUser &u, pid_t pid, int64_t now, in
 // The simulation: moves the transfers on every quarter second, starts the
 // next file when one is complete, and empties the slot of a user whose
 // process has ended. Runs until the view's process goes away.
+volatile std::sig_atomic_t simulation_stopped = 0;
+
+void stop_simulation(int) {
+    simulation_stopped = 1;
+}
+
 [[noreturn]] void simulate(who_record *slots, pid_t viewer) {
+    std::signal(SIGTERM, stop_simulation);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != viewer)
         _exit(0);
@@ -270,10 +278,11 @@ void fill_demo_slot(who_record &w, const DemoUser &u, pid_t pid, int64_t now, in
     int64_t now = std::time(nullptr);
     for (std::size_t i = 0; i < std::size(kDemoUsers); ++i) {
         pids[i] = spawn_sleeper();
-        fill_demo_slot(slots[i * 2], kDemoUsers[i], pids[i], now, parts[i]);
+        if (pids[i] > 0) // a user whose process cannot start stays away
+            fill_demo_slot(slots[i * 2], kDemoUsers[i], pids[i], now, parts[i]);
     }
     constexpr uint64_t kFileSize = 50ULL * 1024 * 1024;
-    while (getppid() == viewer) {
+    while (!simulation_stopped && getppid() == viewer) {
         usleep(250000);
         now = std::time(nullptr);
         for (std::size_t i = 0; i < std::size(kDemoUsers); ++i) {
@@ -282,6 +291,7 @@ void fill_demo_slot(who_record &w, const DemoUser &u, pid_t pid, int64_t now, in
                 continue;
             if (waitpid(pids[i], nullptr, WNOHANG) == pids[i]) {
                 w.pid = 0;
+                pids[i] = 0; // reaped: the number may soon belong to another process
                 continue;
             }
             if (kDemoUsers[i].rate == 0)
@@ -294,8 +304,13 @@ void fill_demo_slot(who_record &w, const DemoUser &u, pid_t pid, int64_t now, in
                 w.transfer_bytes = w.transfer_bytes + step;
         }
     }
-    for (pid_t pid : pids)
-        kill(pid, SIGKILL);
+    // Reaped here, so that no dead user process is left for init to collect.
+    for (pid_t pid : pids) {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
     _exit(0);
 }
 
