@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +36,25 @@ std::string trailer(const std::string &marker, unsigned char genre) {
 }
 
 std::string mp3(unsigned char genre) { return frames() + trailer("TAG", genre); }
+
+// id3fixed reads one fixed file, which the tests rewrite: a test holds this
+// lock while it uses the file, so that tests run in parallel do not mix.
+class SampleLock {
+  public:
+    SampleLock() : fd_(::open((std::string(ID3FIXED_SAMPLE) + ".lock").c_str(), O_RDWR | O_CREAT, 0644)) {
+        if (fd_ >= 0)
+            ::flock(fd_, LOCK_EX);
+    }
+    ~SampleLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    SampleLock(const SampleLock &) = delete;
+    SampleLock &operator=(const SampleLock &) = delete;
+
+  private:
+    int fd_;
+};
 
 struct Outcome {
     std::string out;
@@ -109,6 +130,7 @@ TEST(GenreTable, HoldsTheListedSpellingsAndTheFallback) {
 // Every genre byte, through every tool, byte for byte with exit statuses.
 TEST(Id3Tools, EveryGenreByteGivesTheDocumentedLine) {
     sktest::TempDir dir;
+    SampleLock lock;
     const std::string sample = ID3FIXED_SAMPLE;
     for (int b = 0; b < 256; ++b) {
         SCOPED_TRACE("genre byte " + std::to_string(b));
@@ -174,6 +196,7 @@ TEST(Id3Tools, ShortMissingAndUntaggedFiles) {
          {"Rock (17)", 0}, {"Rock (17)\n", 0}, {"(17)\n", 0}, {"DEBUG: T A G\nGenre 17\n", 1},
          {"DEBUG: T A G\nGenre 17\n", 1}},
     };
+    SampleLock lock;
     const std::string sample = ID3FIXED_SAMPLE;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
