@@ -95,6 +95,8 @@ extern "C" int _nukelog_add_nukee(nukelog_release *release, const nukelog_record
 }
 
 extern "C" int nukelog_load(sortedlist *releases, const char *path) {
+    if (!releases || !path)
+        return 0;
     sk::unique_file file(std::fopen(path, "rb"));
     if (!file)
         return 0;
