@@ -35,7 +35,9 @@ std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option>
     bool only_operands = false;
     for (size_t i = 0; i < inv.args.size(); ++i) {
         const std::string &a = inv.args[i];
-        if (only_operands || a.size() < 2 || a[0] != '-') {
+        // "-" and negative numbers ("-5") are operands, not options.
+        bool negative_number = a.size() >= 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
+        if (only_operands || a.size() < 2 || a[0] != '-' || negative_number) {
             p.operands.push_back(a);
             continue;
         }

@@ -32,6 +32,11 @@ TEST(StatsCommand, AddsResetsAndReadsTheRatio) {
                                                         "ALLUP 11 6144 70 1 1 1\n"
                                                         "WKUP 3 4196 15\n"
                                                         "DAYUP 2 4146 12\n");
+    // Negative numbers subtract (they are not taken for options).
+    r = on_site(site, {"stats", "add", "alice", "-1", "-4096", "-10"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = on_site(site, {"stats", "add", "alice", "1", "4096", "10"});
+    ASSERT_EQ(r.status, 0) << r.err;
     r = on_site(site, {"stats", "reset", "alice", "WKUP", "DAYUP"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, site / "ftp-data/users/alice" + ": 2 lines reset\nwas: WKUP 3 4196 15\nwas: DAYUP 2 4146 12\n");
