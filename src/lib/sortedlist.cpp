@@ -1,6 +1,9 @@
 #include "sortedlist.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <new>
+#include <vector>
 
 namespace {
 
@@ -52,6 +55,29 @@ sortedlist_node *sort_chain(sortedlist_node *chain, int count, sortedlist_compar
     return chain;
 }
 
+// Sorts by moving the item pointers between the nodes, which stay where
+// they are: one walk to gather the items into an array, a stable sort of
+// the array, one walk to put them back. Walking a long list that lies spread
+// over memory is what costs; the merge sort walks it twice per pass. False
+// when the array can't be allocated.
+bool sort_items(sortedlist *list) noexcept {
+    try {
+        std::vector<void *> items;
+        items.reserve(static_cast<std::size_t>(list->count));
+        for (sortedlist_node *node = list->head; node; node = node->next)
+            items.push_back(node->item);
+        auto compare = list->compare;
+        std::stable_sort(items.begin(), items.end(),
+                         [compare](const void *a, const void *b) { return compare(a, b) < 0; });
+        std::size_t i = 0;
+        for (sortedlist_node *node = list->head; node; node = node->next)
+            node->item = items[i++];
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 } // namespace
 
 extern "C" void sortedlist_init(sortedlist *list) {
@@ -87,7 +113,8 @@ extern "C" void *sortedlist_add(sortedlist *list, void *item) {
 }
 
 extern "C" void sortedlist_reset(sortedlist *list) {
-    if (list->unsorted && list->compare) {
+    if (list->unsorted && list->compare && !sort_items(list)) {
+        // No memory for the array: sort the chain itself, in place.
         list->head = sort_chain(list->head, list->count, list->compare);
         sortedlist_node *tail = list->head;
         while (tail && tail->next)

@@ -18,7 +18,7 @@
  * (an item comes after another when compare(item, other) > 0); items that
  * compare equal keep the order in which they were added. Adding in order is
  * constant time; items added out of order are put in place by the next
- * sortedlist_reset (a stable merge sort, n log n).
+ * sortedlist_reset (a stable sort, n log n).
  */
 #ifndef SITEKIT_SORTEDLIST_H
 #define SITEKIT_SORTEDLIST_H

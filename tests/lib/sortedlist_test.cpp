@@ -1,10 +1,28 @@
 #include "sortedlist.h"
 
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+// While set, operator new fails: the sort must then do without its array.
+static bool fail_new = false;
+
+void *operator new(std::size_t size) {
+    void *p = fail_new ? nullptr : std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    return fail_new ? nullptr : std::malloc(size ? size : 1);
+}
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -72,6 +90,30 @@ TEST_F(SortedList, OrderingIsAscendingAndStableForAnyAddingOrder) {
     got = walk(list);
     ASSERT_EQ(got.size(), 1001u);
     EXPECT_EQ(got.front(), &low);
+}
+
+TEST_F(SortedList, SortsInPlaceWhenThereIsNoMemoryForTheSortArray) {
+    sortedlist_set_compare(&list, by_key);
+    std::mt19937 rng(3);
+    std::vector<Item> items(777); // not a power of two: uneven last runs
+    for (int i = 0; i < 777; ++i)
+        items[i] = {static_cast<int>(rng() % 20), i};
+    for (auto &it : items)
+        sortedlist_add(&list, &it);
+    fail_new = true;
+    sortedlist_reset(&list);
+    fail_new = false;
+    std::vector<const Item *> got;
+    while (void *p = sortedlist_next(&list))
+        got.push_back(static_cast<const Item *>(p));
+    ASSERT_EQ(got.size(), items.size());
+    for (std::size_t i = 1; i < got.size(); ++i) {
+        ASSERT_LE(got[i - 1]->key, got[i]->key);
+        if (got[i - 1]->key == got[i]->key) {
+            ASSERT_LT(got[i - 1]->seq, got[i]->seq);
+        }
+    }
+    EXPECT_EQ(list.tail->item, got.back());
 }
 
 TEST_F(SortedList, OrderingAttachedAfterAddingAppliesAtReset) {
