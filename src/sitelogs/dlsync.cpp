@@ -54,20 +54,20 @@ const char *skip_reason(std::string_view dir) {
 int run(std::string_view dir_arg) {
     std::string dir(strip_trailing_slashes(dir_arg));
     if (const char *why = skip_reason(dir)) {
-        std::fprintf(stderr, "dlsync: %s: %s, nothing written\n", dir.c_str(), why);
+        (void)std::fprintf(stderr, "dlsync: %s: %s, nothing written\n", dir.c_str(), why);
         return 0;
     }
     if (dir.empty() || dir.front() != '/') {
-        std::fprintf(stderr, "dlsync: %s: give the full path of the directory\n", dir.c_str());
+        (void)std::fprintf(stderr, "dlsync: %s: give the full path of the directory\n", dir.c_str());
         return 1;
     }
     struct stat st;
     if (stat(dir.c_str(), &st) != 0) {
-        std::fprintf(stderr, "dlsync: %s: %s\n", dir.c_str(), std::strerror(errno));
+        (void)std::fprintf(stderr, "dlsync: %s: %s\n", dir.c_str(), std::strerror(errno));
         return 1;
     }
     if (!S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "dlsync: %s: not a directory\n", dir.c_str());
+        (void)std::fprintf(stderr, "dlsync: %s: not a directory\n", dir.c_str());
         return 1;
     }
     int32_t files = 0;
@@ -75,7 +75,7 @@ int run(std::string_view dir_arg) {
     get_dir_size(dir.c_str(), &files, &bytes);
     // update_log ends the process with status 1 when the log cannot be updated.
     if (!gl_dirlog_add(dir.c_str(), st.st_uid, st.st_gid, static_cast<uint32_t>(files), bytes)) {
-        std::fprintf(stderr, "dlsync: %s: the name is too long for the directory log\n", dir.c_str());
+        (void)std::fprintf(stderr, "dlsync: %s: the name is too long for the directory log\n", dir.c_str());
         return 1;
     }
     return 0;
@@ -86,7 +86,7 @@ int run(std::string_view dir_arg) {
 int main(int argc, char **argv) {
     const char *root = std::getenv("SITEKIT_ROOT");
     if (root && sitekit_set_root(root) != 0) {
-        std::fprintf(stderr, "dlsync: SITEKIT_ROOT is too long\n");
+        (void)std::fprintf(stderr, "dlsync: SITEKIT_ROOT is too long\n");
         return 1;
     }
     std::string config = sk::site_path(kDefaultConfig);

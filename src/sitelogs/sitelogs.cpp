@@ -46,8 +46,8 @@ ignore_node *START = nullptr;
 namespace {
 
 constexpr const char *kDirlog = "/ftp-data/logs/dirlog";
-constexpr std::size_t kPathMax = 4096;    // paths and configuration lines
-constexpr std::size_t kKeyMax = 63;       // longest configuration key that can match
+constexpr std::size_t kPathMax = 4096; // paths and configuration lines
+constexpr std::size_t kKeyMax = 63;    // longest configuration key that can match
 constexpr std::size_t kRecord = sizeof(dirlog_record);
 constexpr std::size_t kNameOffset = offsetof(dirlog_record, dirname);
 constexpr std::size_t kNameWidth = sizeof(dirlog_record::dirname);
@@ -241,8 +241,12 @@ off_t find_record(int fd, std::string_view name, const std::string &path) {
 
 namespace sk::sitelogs {
 
-std::string_view rootpath() noexcept { return g_rootpath; }
-std::string_view datapath() noexcept { return g_datapath; }
+std::string_view rootpath() noexcept {
+    return g_rootpath;
+}
+std::string_view datapath() noexcept {
+    return g_datapath;
+}
 
 std::string_view remove_rootpath(std::string_view name, std::string_view root) noexcept {
     if (root != "/" && name.starts_with(root))
@@ -283,7 +287,8 @@ extern "C" void load_sysconfig(const char *path) {
     if (path && std::strlen(path) < kPathMax)
         raw = std::fopen(path, "r");
     if (!raw) {
-        std::fprintf(stderr, "Bad or missing config file (%s), using defaults\n", path ? path : "(null)");
+        (void)std::fprintf(stderr, "Bad or missing config file (%s), using defaults\n",
+                           path ? path : "(null)");
         set_setting(g_datapath, "ftp-data");
         return;
     }
@@ -321,8 +326,8 @@ extern "C" void add_ignore(const char *item) {
         last = last->next;
     auto *node = static_cast<ignore_node *>(std::malloc(sizeof(ignore_node)));
     if (!node) {
-        std::fprintf(stderr, "unable to allocate %d bytes of memmory in add_ignore()\n",
-                     static_cast<int>(sizeof(ignore_node)));
+        (void)std::fprintf(stderr, "unable to allocate %d bytes of memmory in add_ignore()\n",
+                           static_cast<int>(sizeof(ignore_node)));
         std::exit(1);
     }
     node->item = item;
@@ -373,13 +378,13 @@ extern "C" void update_log(dirlog_record record) {
 }
 
 extern "C" void usage(void) {
-    std::fputs("glftpd DIRLOG update utility v3.1\n\n"
-               "dlsync [-r /pathto/glftpd.conf] [-i ...] [-h] <full directory path>\n"
-               " Options:\n"
-               " -r /path/file : alternative path to config file\n"
-               " -i ...        : unlimited number of dirs to skip\n"
-               "                 \".\", \"..\" and \"groups\" are skipped by default\n"
-               " -h            : this screen\n",
-               stdout);
+    (void)std::fputs("glftpd DIRLOG update utility v3.1\n\n"
+                     "dlsync [-r /pathto/glftpd.conf] [-i ...] [-h] <full directory path>\n"
+                     " Options:\n"
+                     " -r /path/file : alternative path to config file\n"
+                     " -i ...        : unlimited number of dirs to skip\n"
+                     "                 \".\", \"..\" and \"groups\" are skipped by default\n"
+                     " -h            : this screen\n",
+                     stdout);
     std::exit(0);
 }

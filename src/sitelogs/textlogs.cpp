@@ -18,7 +18,8 @@ constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
 constexpr const char *kMsgDir = "/ftp-data/msgs/";
 constexpr std::size_t kAnnounceMax = 1023; // the announcement buffer of 1024 bytes
 constexpr std::size_t kNameMax = 255;      // longest file name the file system takes
-constexpr std::string_view kRule = "--------------------------------------------------------------------------";
+constexpr std::string_view kRule =
+    "--------------------------------------------------------------------------";
 static_assert(kRule.size() == 74);
 
 // A recipient must name one file inside the message folder.
@@ -65,7 +66,9 @@ extern "C" int gl_gllog_add_alt(const char *text, const char *path) {
     }
 }
 
-extern "C" int gl_gllog_add(const char *text) { return gl_gllog_add_alt(text, kSiteLog); }
+extern "C" int gl_gllog_add(const char *text) {
+    return gl_gllog_add_alt(text, kSiteLog);
+}
 
 extern "C" int gl_gllog_announce(const char *event, const char *text) {
     if (!event || !text)

@@ -55,8 +55,16 @@ TEST_F(Dlsync, PrintsTheUsageTextForHelpAndBadCommandLines) {
 TEST_F(Dlsync, SkipsDefaultAndIgnoredNamesWithoutWriting) {
     sktest::make_dirs(site / "site/groups");
     sktest::make_dirs(site / "site/requests");
-    const char *lines[] = {"'" "SITE/groups", "'" "SITE/groups/", "'" "SITE/.", "'" "SITE/..",
-                           "-i requests -i other '" "SITE/requests"};
+    const char *lines[] = {"'"
+                           "SITE/groups",
+                           "'"
+                           "SITE/groups/",
+                           "'"
+                           "SITE/.",
+                           "'"
+                           "SITE/..",
+                           "-i requests -i other '"
+                           "SITE/requests"};
     for (std::string args : lines) {
         args.replace(args.find("SITE"), 4, site.path() + "/site");
         args += "'";

@@ -75,7 +75,10 @@ TEST_F(Config, ReadsKeysInAnyCaseWithCommentsTabsAndLineEnds) {
         {"inner spaces squeezed", "rootpath /my   site\t dir\n", "/my site dir", "/before-data"},
         {"CR LF line ends", "rootpath /glftpd\r\nDataPath /ftp-data\r\n", "/glftpd", "/ftp-data"},
         {"no final newline", "datapath /data", "/before", "/data"},
-        {"binary bytes dropped", std::string("root\x01path /gl\x7f" "ftpd\x02\ndatapath /d\xff\n"), "/glftpd", "/d"},
+        {"binary bytes dropped",
+         std::string("root\x01path /gl\x7f"
+                     "ftpd\x02\ndatapath /d\xff\n"),
+         "/glftpd", "/d"},
         {"later line wins", "rootpath /a\nrootpath /b\n", "/b", "/before-data"},
         {"comment and other keys", "# rootpath /x\nsitepath /y\n\n   \n", "/before", "/before-data"},
         {"hash inside value", "rootpath /gl#ftpd\n", "/gl", "/before-data"},
@@ -164,9 +167,9 @@ TEST_F(DirSize, FollowsLinksButEntersEachDirectoryOnce) {
     write_file(top + "/a/one.bin", std::string(10, '1'));
     write_file(tmp / "outside/target.bin", std::string(40, 't'));
     write_file(tmp / "other/two.bin", std::string(20, '2'));
-    ASSERT_EQ(symlink("..", (top + "/a/up").c_str()), 0);          // cycle back to the top
-    ASSERT_EQ(symlink(".", (top + "/self").c_str()), 0);           // cycle onto itself
-    ASSERT_EQ(symlink(top.c_str(), (top + "/a/top").c_str()), 0);  // absolute cycle
+    ASSERT_EQ(symlink("..", (top + "/a/up").c_str()), 0);         // cycle back to the top
+    ASSERT_EQ(symlink(".", (top + "/self").c_str()), 0);          // cycle onto itself
+    ASSERT_EQ(symlink(top.c_str(), (top + "/a/top").c_str()), 0); // absolute cycle
     ASSERT_EQ(symlink((tmp / "outside/target.bin").c_str(), (top + "/link.bin").c_str()), 0);
     ASSERT_EQ(symlink((tmp / "other").c_str(), (top + "/other1").c_str()), 0);
     ASSERT_EQ(symlink((tmp / "other").c_str(), (top + "/other2").c_str()), 0);
@@ -480,7 +483,8 @@ TEST_F(Dupes, DupeLogLineCarriesTheLocalDate) {
     struct tm tm0, tm1;
     std::strftime(d0, sizeof d0, "%m%d%g", localtime_r(&t0, &tm0));
     std::strftime(d1, sizeof d1, "%m%d%g", localtime_r(&t1, &tm1));
-    EXPECT_TRUE(line == std::string(d0) + " Some.Release-GRP\n" || line == std::string(d1) + " Some.Release-GRP\n")
+    EXPECT_TRUE(line == std::string(d0) + " Some.Release-GRP\n" ||
+                line == std::string(d1) + " Some.Release-GRP\n")
         << line;
     EXPECT_EQ(gl_dupelog_add(nullptr), 0);
 }

@@ -35,11 +35,20 @@ bool shaped(std::string_view text, std::string_view pattern) {
         char c = text[i];
         bool ok;
         switch (pattern[i]) {
-        case 'A': ok = c >= 'A' && c <= 'Z'; break;
-        case 'a': ok = c >= 'a' && c <= 'z'; break;
-        case '9': ok = c >= '0' && c <= '9'; break;
-        case '_': ok = c == ' ' || (c >= '0' && c <= '9'); break;
-        default: ok = c == pattern[i];
+        case 'A':
+            ok = c >= 'A' && c <= 'Z';
+            break;
+        case 'a':
+            ok = c >= 'a' && c <= 'z';
+            break;
+        case '9':
+            ok = c >= '0' && c <= '9';
+            break;
+        case '_':
+            ok = c == ' ' || (c >= '0' && c <= '9');
+            break;
+        default:
+            ok = c == pattern[i];
         }
         if (!ok)
             return false;
