@@ -14,6 +14,8 @@
 
 #include <sys/stat.h>
 
+#include <curses.h>
+
 #include "dirlist.h"
 #include "internal.h"
 #include "whotransfer.h"

@@ -27,9 +27,13 @@
 
 #include <stdint.h>
 
-#include <curses.h>
-
 #include "whorecord.h"
+
+/* The panes are curses windows (WINDOW of <curses.h>, which is this
+ * structure). Naming the structure instead of including <curses.h> keeps
+ * the curses macros (clear, erase, refresh, timeout, ...) out of every
+ * program that includes this header or the umbrella header. */
+struct _win_st;
 
 #ifdef __cplusplus
 extern "C" {
@@ -62,9 +66,9 @@ typedef struct spy_status {
 } spy_status;
 
 extern spy_status status;
-extern WINDOW *wstatus;   /* status pane, 4 rows; NULL when the terminal is too small */
-extern WINDOW *wuserlist; /* middle pane; NULL when the terminal is too small */
-extern WINDOW *wuserinfo; /* info pane, 3 rows; NULL when the terminal is too small */
+extern struct _win_st *wstatus;   /* status pane, 4 rows; NULL when the terminal is too small */
+extern struct _win_st *wuserlist; /* middle pane; NULL when the terminal is too small */
+extern struct _win_st *wuserinfo; /* info pane, 3 rows; NULL when the terminal is too small */
 extern int32_t userlist_size; /* rows of the middle pane; -1 before set-up, 0 when too small */
 extern int32_t w_x;           /* width of every pane; -1 before set-up */
 
@@ -81,7 +85,7 @@ void watchview_refresh(void);
  * padded with spaces to exactly w_x characters; the text is not read as a
  * format again, and bytes other than printable ASCII show as '?'. Returns
  * the window write's status, ERR when win is NULL. */
-int watchview_fit_buf(WINDOW *win, const char *format, ...)
+int watchview_fit_buf(struct _win_st *win, const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif

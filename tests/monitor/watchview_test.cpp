@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <dirent.h>
+
+#include <curses.h>
 #include <dlfcn.h>
 #include <sys/types.h>
 
