@@ -145,9 +145,10 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
         dir.pop_back();
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0)
-        return fail(inv, kRefused, dir + ": " + std::strerror(errno) + "; name an existing release directory");
+        return usage_error(inv, dir + ": " + std::strerror(errno) + "; name an existing release directory",
+                           kDirlogUsage);
     if (!S_ISDIR(st.st_mode))
-        return fail(inv, kRefused, dir + " is not a directory");
+        return usage_error(inv, dir + " is not a directory", kDirlogUsage);
     // The log is never created here: the daemon owns it. Checking first keeps
     // the library from ending the process with its own message.
     std::string log = site_path(kDirlog);
