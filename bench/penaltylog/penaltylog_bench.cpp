@@ -59,7 +59,7 @@ std::string make_log(int count, bool newest_first) {
         std::snprintf(r.reason, sizeof r.reason, "reason number %u", static_cast<unsigned>(rng() % 100));
         std::snprintf(r.dirname, sizeof r.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
         for (int k = 0; k < nukees && written < count; ++k, ++written) {
-            std::snprintf(r.nukee, sizeof r.nukee, "user%d", k);
+            std::snprintf(r.nukee, sizeof r.nukee, "user%u", static_cast<unsigned>(k % 10));
             r.amount = static_cast<float>(rng() % 100000) / 10.0f;
             if (std::fwrite(&r, sizeof r, 1, f) != 1)
                 std::abort();
