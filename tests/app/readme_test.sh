@@ -36,6 +36,10 @@ if [ -n "${SITEKIT_IN_TEST_SH:-}" ]; then
     echo "ok: scripts/test.sh not run again from inside itself"
     exit 0
 fi
-scripts/test.sh >"$work/test.log" 2>&1 || { tail -100 "$work/test.log"; fail "scripts/test.sh failed"; }
+scripts/test.sh >"$work/test.log" 2>&1 || {
+    grep '^== ' "$work/test.log"
+    tail -100 "$work/test.log"
+    fail "scripts/test.sh failed"
+}
 grep -q "all builds and tests passed" "$work/test.log" || fail "scripts/test.sh did not finish"
 echo "ok: scripts/test.sh"
