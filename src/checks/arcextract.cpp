@@ -69,7 +69,7 @@ bool fail(const Run &run, const char *step) {
 // Opens the extraction target of an entry, when one is chosen, and sets the
 // status word. The target is created only when nothing at all is there, and
 // never through a symbolic link, so that nothing that exists is overwritten.
-sk::unique_fd open_target(const Run &run, const char *name, std::string &status) {
+sk::unique_fd open_target(const Run &run, const char *name, std::string &status, std::string &path) {
     if (!run.dir)
         return {};
     sk::malloc_ptr<char> base(zip_must_extract(name, run.patterns));
@@ -89,7 +89,9 @@ sk::unique_fd open_target(const Run &run, const char *name, std::string &status)
             status = ZIP_STATUS_EXISTS; // something appeared since the test above
         else
             fail(run, step_extract_open);
+        return {};
     }
+    path = std::move(target);
     return sk::unique_fd(fd);
 }
 
@@ -108,19 +110,29 @@ bool copy_entry(Run &run, const unz_file_info &info, const char *name, std::stri
                              8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, info.flag & utf8_name_flag) != ZIP_OK)
         return fail(run, step_temp_open);
 
-    sk::unique_fd target = open_target(run, name, status);
+    std::string target_path;
+    sk::unique_fd target = open_target(run, name, status, target_path);
+    // An entry whose data turns out damaged leaves no extracted copy: the
+    // file was created by this entry (nothing was there before), so it goes.
+    auto damaged = [&] {
+        if (target) {
+            target.close();
+            ::unlink(target_path.c_str());
+        }
+        return fail(run, step_entry_data);
+    };
     int count;
     do {
         count = unzReadCurrentFile(run.archive, run.buffer.data(), static_cast<unsigned>(run.buffer.size()));
         if (count < 0)
-            return fail(run, step_entry_data);
+            return damaged();
         if (count > 0 && target)
             sk::write_all(target.get(), run.buffer.data(), static_cast<std::size_t>(count));
         if (zipWriteInFileInZip(run.zip, run.buffer.data(), static_cast<unsigned>(count)) != ZIP_OK)
             return fail(run, step_temp_write);
     } while (count > 0);
     if (unzCloseCurrentFile(run.archive) != UNZ_OK)
-        return fail(run, step_entry_data);
+        return damaged();
     if (zipCloseFileInZip(run.zip) != ZIP_OK)
         return fail(run, step_temp_close);
     return true;

@@ -332,6 +332,20 @@ TEST_F(ZipCheck, ExtractedFilesOfAFailedCheckStay) {
     EXPECT_EQ(read_file(release + "/a.nfo"), "nfo");
 }
 
+TEST_F(ZipCheck, DamagedEntryLeavesNoExtractedCopy) {
+    checks::build_zip(upload, R"({"entries": [{"name": "a.nfo", "text": "nfo"},
+        {"name": "b.diz", "text": "damaged text", "method": 0}]})");
+    checks::ziptool("flip " + quote(upload) + " b.diz");
+    std::string before = read_file(upload);
+    put("zip_extract", "*.nfo|*.diz");
+    put("check_errormsg", "%s\n");
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(out, "Reading zipfile entry-data\n");
+    expect_untouched(before);
+    EXPECT_EQ(read_file(release + "/a.nfo"), "nfo"); // a sound entry's copy stays
+    EXPECT_FALSE(file_exists(release + "/b.diz"));
+}
+
 TEST_F(ZipCheck, HostileFormatsArePrintedAsTheyStand) {
     write_file(upload, "not a zip");
     put("check_errormsg", "%s %d %n %s %x %% %{path}");
