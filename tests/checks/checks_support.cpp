@@ -45,11 +45,11 @@ std::string ziptool(const std::string &args) {
     return r.out;
 }
 
-void build_zip(const std::string &out, const std::string &spec_json) {
-    std::string spec = out + ".json";
-    sktest::write_file(spec, spec_json);
-    ziptool("build " + quote(out) + " " + quote(spec));
-    ::unlink(spec.c_str());
+void build_zip(const std::string &out, const std::string &layout_json) {
+    std::string layout = out + ".json";
+    sktest::write_file(layout, layout_json);
+    ziptool("build " + quote(out) + " " + quote(layout));
+    ::unlink(layout.c_str());
 }
 
 Archive read_zip(const std::string &path) {

@@ -24,7 +24,7 @@ struct Archive {
 // Runs tests/checks/ziptool.py with the arguments (already quoted).
 std::string ziptool(const std::string &args);
 // Builds an archive with Python's zipfile from a JSON description.
-void build_zip(const std::string &out, const std::string &spec_json);
+void build_zip(const std::string &out, const std::string &layout_json);
 // Reads every entry back with Python's zipfile (which checks every CRC).
 Archive read_zip(const std::string &path);
 // True when Info-ZIP's unzip -t finds no error.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds, damages and describes ZIP archives for the check tests.
 
-  ziptool.py build OUT SPEC.json   spec: {"comment": str, "entries": [{"name": str,
+  ziptool.py build OUT LAYOUT.json   layout: {"comment": str, "entries": [{"name": str,
                                    "text"|"hex": data, "method": 0|8, "date": [y,m,d,h,mi,s],
                                    "extra": hex}]}
   ziptool.py dump ZIP              prints "comment HEX" then one line per entry:
@@ -18,17 +18,17 @@ import zipfile
 
 def build(out, spec_path):
     with open(spec_path) as f:
-        spec = json.load(f)
+        layout = json.load(f)
     with zipfile.ZipFile(out, "w") as z:
-        for e in spec.get("entries", []):
+        for e in layout.get("entries", []):
             info = zipfile.ZipInfo(e["name"], tuple(e.get("date", [2020, 1, 2, 3, 4, 6])))
             info.compress_type = zipfile.ZIP_DEFLATED if e.get("method", 8) == 8 else zipfile.ZIP_STORED
             if "extra" in e:
                 info.extra = bytes.fromhex(e["extra"])
             data = bytes.fromhex(e["hex"]) if "hex" in e else e.get("text", "").encode()
             z.writestr(info, data)
-        if "comment" in spec:
-            z.comment = spec["comment"].encode()
+        if "comment" in layout:
+            z.comment = layout["comment"].encode()
 
 
 def dump(path):
