@@ -1,7 +1,6 @@
 #include "acctdb.h"
 
 #include <cctype>
-#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -71,24 +70,8 @@ std::size_t hash_of(const lfr_reader &reader) {
 // A decimal id as far as it forms a number ("12abc" is 12, "abc" is 0).
 // False when the number lies outside the int range.
 bool read_id(std::string_view text, int &id) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    unsigned long long magnitude = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
-    (void)end;
-    if (ec == std::errc::invalid_argument) {
-        id = 0;
-        return true;
-    }
-    long long value = static_cast<long long>(magnitude);
-    if (ec != std::errc() || magnitude > static_cast<unsigned long long>(INT_MAX) + 1)
-        return false;
-    value = negative ? -value : value;
-    if (value > INT_MAX)
+    std::int64_t value = 0;
+    if (!sk::read_leading_int64(text, value) || value < INT_MIN || value > INT_MAX)
         return false;
     id = static_cast<int>(value);
     return true;

@@ -1,6 +1,9 @@
 #include "internal.h"
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <limits>
 #include <cstring>
 
 #include <sys/file.h>
@@ -93,6 +96,41 @@ bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::strin
     if (!ok)
         ::unlink(tmp_path.c_str());
     return ok;
+}
+
+// Reads a decimal integer from the start of text as far as it forms one:
+// leading white space, an optional sign, digits. No digits read as 0.
+// A number beyond the 64-bit range is clamped to the nearest limit and the
+// result is false.
+bool read_leading_int64(std::string_view text, std::int64_t &value) noexcept {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    std::uint64_t magnitude = 0;
+    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
+    (void)end;
+    constexpr std::uint64_t max_positive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (ec == std::errc::invalid_argument) {
+        value = 0;
+        return true;
+    }
+    if (!negative) {
+        bool fits = ec == std::errc() && magnitude <= max_positive;
+        value = fits ? static_cast<std::int64_t>(magnitude) : std::numeric_limits<std::int64_t>::max();
+        return fits;
+    }
+    bool fits = ec == std::errc() && magnitude <= max_positive + 1;
+    if (!fits) {
+        value = std::numeric_limits<std::int64_t>::min();
+        return false;
+    }
+    // -(2^63) has no positive counterpart; go through its unsigned negation.
+    value = magnitude == max_positive + 1 ? std::numeric_limits<std::int64_t>::min()
+                                          : -static_cast<std::int64_t>(magnitude);
+    return true;
 }
 
 } // namespace sk

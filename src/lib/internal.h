@@ -5,6 +5,7 @@
 #define SITEKIT_INTERNAL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -90,6 +91,12 @@ bool copy_field(char *field, std::size_t width, std::string_view src) noexcept;
 
 // The text of a fixed-width field: up to its first NUL, never past width.
 std::string_view field_view(const char *field, std::size_t width) noexcept;
+
+// Reads a decimal integer from the start of text as far as it forms one:
+// leading white space, an optional sign, digits ("12abc" is 12, "abc" is 0).
+// A number beyond the 64-bit range is clamped to the nearest limit and the
+// result is false.
+bool read_leading_int64(std::string_view text, std::int64_t &value) noexcept;
 
 // A malloc'd NUL-terminated copy, or nullptr when memory runs out.
 char *dup_text(std::string_view text) noexcept;

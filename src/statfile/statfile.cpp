@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -27,41 +26,6 @@ namespace {
 constexpr std::size_t max_key_length = 99; // longest first word statfile_set_stats looks up
 
 // ---- Numbers ----
-
-// Reads a decimal integer from the start of text as far as it forms one:
-// leading white space, an optional sign, digits. No digits read as 0.
-// A number beyond the 64-bit range is clamped to the nearest limit and the
-// result is false.
-bool read_number(std::string_view text, int64_t &value) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    uint64_t magnitude = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
-    (void)end;
-    constexpr uint64_t max_positive = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-    if (ec == std::errc::invalid_argument) {
-        value = 0;
-        return true;
-    }
-    if (!negative) {
-        bool fits = ec == std::errc() && magnitude <= max_positive;
-        value = fits ? static_cast<int64_t>(magnitude) : std::numeric_limits<int64_t>::max();
-        return fits;
-    }
-    bool fits = ec == std::errc() && magnitude <= max_positive + 1;
-    if (!fits) {
-        value = std::numeric_limits<int64_t>::min();
-        return false;
-    }
-    // -(2^63) has no positive counterpart; go through its unsigned negation.
-    value = magnitude == max_positive + 1 ? std::numeric_limits<int64_t>::min()
-                                          : -static_cast<int64_t>(magnitude);
-    return true;
-}
 
 int64_t saturating_add(int64_t a, int64_t b) {
     int64_t sum;
@@ -117,7 +81,7 @@ triple parse_triple(st_state *st, int *counter, gl_sec_stats **out) {
         return triple::end;
     int64_t numbers[3];
     for (int64_t &n : numbers)
-        if (!read_number(next_word(st), n))
+        if (!sk::read_leading_int64(next_word(st), n))
             return triple::bad;
     auto *sec = static_cast<gl_sec_stats *>(std::malloc(sizeof(gl_sec_stats)));
     if (!sec)
@@ -444,7 +408,7 @@ extern "C" char *_statfile_add_credits(const char *line, int64_t amount, int sec
         for (const char *tok; (tok = st_next(&t.st)) != nullptr;) {
             if (*tok != '\0' && value_index++ == section) {
                 int64_t value;
-                if (!read_number(tok, value))
+                if (!sk::read_leading_int64(tok, value))
                     return sk::dup_text(line);
                 append_number(text, saturating_add(value, amount));
                 continue;
@@ -511,7 +475,7 @@ extern "C" int statfile_get_ratio(const char *path, int section) {
         for (int i = 0; i < section; ++i)
             next_word(&t.st);
         int64_t value;
-        read_number(next_word(&t.st), value); // clamped when past 64 bits
+        sk::read_leading_int64(next_word(&t.st), value); // clamped when past 64 bits
         if (value > INT_MAX)
             return INT_MAX;
         if (value < INT_MIN)
