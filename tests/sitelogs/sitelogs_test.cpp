@@ -192,14 +192,30 @@ TEST_F(DirSize, MissingDirectoryAndPlainFileAddNothing) {
 }
 
 TEST_F(DirSize, UnreadableSubdirectoryAddsNothing) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
     write_file(top + "/ok.bin", "12345");
     write_file(top + "/locked/hidden.bin", "123");
     ASSERT_EQ(chmod((top + "/locked").c_str(), 0), 0);
-    measure(top);
-    EXPECT_EQ(files, 1);
-    EXPECT_EQ(bytes, 5u);
+    if (geteuid() != 0) {
+        measure(top);
+        EXPECT_EQ(files, 1);
+        EXPECT_EQ(bytes, 5u);
+        return;
+    }
+    // Permissions do not bind root: measure as an unprivileged user in a
+    // child, which reports the two counters through its exit status.
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(99);
+        measure(top);
+        _exit(files == 1 && bytes == 5u ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the locked directory was counted; 99: could not drop privileges";
 }
 
 TEST_F(DirSize, MeasuresTreesDeeperThanAPathBuffer) {
