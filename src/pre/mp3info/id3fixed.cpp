@@ -7,26 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "internal.h"
+
 #include "genres.h"
 
 #ifndef ID3FIXED_SAMPLE
 #error "ID3FIXED_SAMPLE must name the sample file"
 #endif
-
-namespace {
-
-struct File {
-    FILE *f;
-    explicit File(const char *path) : f(std::fopen(path, "rb")) {}
-    ~File() {
-        if (f)
-            std::fclose(f);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
-
-} // namespace
 
 const char *id3_genre = nullptr;
 int id3_genre_num = 0;
@@ -36,9 +23,9 @@ int id3_genre_num = 0;
 // would turn negative and could never be named. Returns 0, or 1 (results
 // left as they were) when the trailer can't be read or has no "TAG" marker.
 int get_mp3_genre(const char *path) {
-    File file(path);
+    sk::unique_file file(std::fopen(path, "rb"));
     unsigned char tag[128];
-    if (!file.f || std::fseek(file.f, -128, SEEK_END) != 0 || std::fread(tag, 1, sizeof tag, file.f) != sizeof tag)
+    if (!file.get() || std::fseek(file.get(), -128, SEEK_END) != 0 || std::fread(tag, 1, sizeof tag, file.get()) != sizeof tag)
         return 1;
     if (std::memcmp(tag, "TAG", 3) != 0)
         return 1;

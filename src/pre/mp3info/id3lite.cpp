@@ -6,29 +6,20 @@
 // successful trace).
 #include <cstdio>
 
+#include "internal.h"
+
 namespace {
 
 const char kSample[] = "test2.mp3";
 
-struct File {
-    FILE *f;
-    explicit File(const char *path) : f(std::fopen(path, "rb")) {}
-    ~File() {
-        if (f)
-            std::fclose(f);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
-
 } // namespace
 
 int main() {
-    File file(kSample);
-    if (!file.f || std::fseek(file.f, -128, SEEK_END) != 0)
+    sk::unique_file file(std::fopen(kSample, "rb"));
+    if (!file.get() || std::fseek(file.get(), -128, SEEK_END) != 0)
         return 1;
     unsigned char tag[128] = {};
-    if (std::fread(tag, 1, sizeof tag, file.f) != sizeof tag || tag[0] != 'T' || tag[1] != 'A' || tag[2] != 'G')
+    if (std::fread(tag, 1, sizeof tag, file.get()) != sizeof tag || tag[0] != 'T' || tag[1] != 'A' || tag[2] != 'G')
         return 0;
     std::printf("DEBUG: %c %c %c\n", tag[0], tag[1], tag[2]);
     int genre = static_cast<signed char>(tag[127]);

@@ -6,20 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "internal.h"
+
 namespace {
 
 const char kUsage[] = "usage: id3num <file.mp3>\n";
-
-struct File {
-    FILE *f;
-    explicit File(const char *path) : f(std::fopen(path, "rb")) {}
-    ~File() {
-        if (f)
-            std::fclose(f);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
 
 } // namespace
 
@@ -29,9 +20,9 @@ int id3_genre_num = 0;
 // Returns 0, or 1 (number left as it was) when the trailer can't be read or
 // has no "TAG" marker.
 int get_mp3_genre(const char *path) {
-    File file(path);
+    sk::unique_file file(std::fopen(path, "rb"));
     unsigned char tag[128];
-    if (!file.f || std::fseek(file.f, -128, SEEK_END) != 0 || std::fread(tag, 1, sizeof tag, file.f) != sizeof tag)
+    if (!file.get() || std::fseek(file.get(), -128, SEEK_END) != 0 || std::fread(tag, 1, sizeof tag, file.get()) != sizeof tag)
         return 1;
     if (std::memcmp(tag, "TAG", 3) != 0)
         return 1;

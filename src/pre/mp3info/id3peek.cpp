@@ -6,22 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "internal.h"
+
 #include "genres.h"
 
 namespace {
 
 const char kUsage[] = "usage: id3peek <file.mp3>\n";
-
-struct File {
-    FILE *f;
-    explicit File(const char *path) : f(std::fopen(path, "rb")) {}
-    ~File() {
-        if (f)
-            std::fclose(f);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
 
 } // namespace
 
@@ -35,19 +26,19 @@ unsigned char id3_genre_num = 0;
 int get_mp3_genre(const char *path) {
     id3_genre = "n/a";
     id3_genre_num = 0;
-    File file(path);
-    if (!file.f)
+    sk::unique_file file(std::fopen(path, "rb"));
+    if (!file.get())
         return 1;
-    if (std::fseek(file.f, -128, SEEK_END) != 0) {
+    if (std::fseek(file.get(), -128, SEEK_END) != 0) {
         std::printf("<128 !");
         return 1;
     }
     char marker[4] = {};
-    std::size_t got = std::fread(marker, 1, 3, file.f);
+    std::size_t got = std::fread(marker, 1, 3, file.get());
     id3_genre_num = 255;
     if (got != 3 || std::strcmp(marker, "TAG") != 0)
         return 1;
-    int byte = std::fseek(file.f, -1, SEEK_END) == 0 ? std::fgetc(file.f) : EOF;
+    int byte = std::fseek(file.get(), -1, SEEK_END) == 0 ? std::fgetc(file.get()) : EOF;
     if (byte == EOF)
         return 1;
     id3_genre_num = static_cast<unsigned char>(byte);

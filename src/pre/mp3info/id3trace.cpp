@@ -5,36 +5,27 @@
 // successful trace).
 #include <cstdio>
 
+#include "internal.h"
+
 namespace {
 
 const char kSample[] = "test.mp3";
 
-struct File {
-    FILE *f;
-    explicit File(const char *path) : f(std::fopen(path, "rb")) {}
-    ~File() {
-        if (f)
-            std::fclose(f);
-    }
-    File(const File &) = delete;
-    File &operator=(const File &) = delete;
-};
-
 } // namespace
 
 int main() {
-    File file(kSample);
-    if (!file.f) {
+    sk::unique_file file(std::fopen(kSample, "rb"));
+    if (!file.get()) {
         std::printf("DEBUG: doesnt exist %s\n", kSample);
         return 1;
     }
-    if (std::fseek(file.f, -128, SEEK_END) != 0) {
+    if (std::fseek(file.get(), -128, SEEK_END) != 0) {
         std::printf("DEBUG: >128 %s\n", kSample);
         return 1;
     }
     // A read that comes up short leaves zeros, which is no tag.
     unsigned char tag[128] = {};
-    if (std::fread(tag, 1, sizeof tag, file.f) != sizeof tag || tag[0] != 'T' || tag[1] != 'A' || tag[2] != 'G') {
+    if (std::fread(tag, 1, sizeof tag, file.get()) != sizeof tag || tag[0] != 'T' || tag[1] != 'A' || tag[2] != 'G') {
         std::printf("DEBUG: no tag %s\n", kSample);
         return 0;
     }
