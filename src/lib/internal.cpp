@@ -6,7 +6,10 @@
 #include <limits>
 #include <cstring>
 
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "siteroot.h"
@@ -131,6 +134,92 @@ bool read_leading_int64(std::string_view text, std::int64_t &value) noexcept {
     value = magnitude == max_positive + 1 ? std::numeric_limits<std::int64_t>::min()
                                           : -static_cast<std::int64_t>(magnitude);
     return true;
+}
+
+namespace {
+
+// True when the process may link a descriptor by itself (AT_EMPTY_PATH),
+// which takes the right to search every directory.
+bool may_link_descriptor() noexcept {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    constexpr unsigned cap = CAP_DAC_READ_SEARCH;
+    return (data[cap / 32].effective & (1u << (cap % 32))) != 0;
+}
+
+std::string proc_fd_path(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// True when /proc/self/fd shows the descriptor (it is missing in a chroot
+// without /proc), so that linkat can name the file through it.
+bool proc_shows(int fd) noexcept {
+    struct stat by_fd, by_proc;
+    try {
+        return fstat(fd, &by_fd) == 0 && stat(proc_fd_path(fd).c_str(), &by_proc) == 0 &&
+               by_fd.st_dev == by_proc.st_dev && by_fd.st_ino == by_proc.st_ino;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+int open_unnamed(const std::string &dir, int flags, mode_t mode) noexcept {
+    int fd = ::open(dir.c_str(), O_TMPFILE | flags | O_CLOEXEC, mode);
+    if (fd < 0) {
+        // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP: a file system without it.
+        if (errno == EISDIR || errno == EOPNOTSUPP || errno == EINVAL)
+            errno = EOPNOTSUPP;
+        return -1;
+    }
+    if (!proc_shows(fd) && !may_link_descriptor()) {
+        ::close(fd);
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return fd;
+}
+
+bool link_unnamed(int fd, const std::string &path) noexcept {
+    try {
+        if (linkat(AT_FDCWD, proc_fd_path(fd).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+    } catch (...) {
+        errno = ENOMEM;
+        return false;
+    }
+    if (errno != ENOENT)
+        return false;
+    return linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+bool commit_fd_replacement(int fd, bool named, const std::string &tmp_path, const std::string &target,
+                           const struct stat *original) noexcept {
+    bool ok = true;
+    if (original) {
+        // The owner first: a change of owner may clear the set-id bits.
+        // Only a privileged process may give the file away; the owner is kept
+        // where that is allowed and silently left otherwise.
+        if (fchown(fd, original->st_uid, original->st_gid) != 0 && errno != EPERM)
+            ok = false;
+        if (ok)
+            ok = fchmod(fd, original->st_mode & 07777) == 0;
+    }
+    if (ok)
+        ok = fsync(fd) == 0;
+    if (ok && !named)
+        named = ok = link_unnamed(fd, tmp_path);
+    if (ok)
+        ok = std::rename(tmp_path.c_str(), target.c_str()) == 0;
+    if (!ok && named) {
+        int saved = errno;
+        ::unlink(tmp_path.c_str());
+        errno = saved;
+    }
+    return ok;
 }
 
 } // namespace sk

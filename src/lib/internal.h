@@ -113,6 +113,29 @@ bool write_all(int fd, const void *data, std::size_t size) noexcept;
 bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::string &target,
                         const struct stat *original) noexcept;
 
+// Opens a new file without a name in dir (O_TMPFILE) with the given access
+// flags (O_WRONLY or O_RDWR) and mode, so that nothing half-written ever
+// shows under a name: link_unnamed names it once it is complete. Returns -1
+// with errno EOPNOTSUPP where the file system has no such files or this
+// process could not name one later (no /proc/self/fd and no right to link
+// a descriptor); the caller then falls back to a named file. Other errors
+// keep their errno.
+int open_unnamed(const std::string &dir, int flags, mode_t mode) noexcept;
+
+// Gives the file of open_unnamed its name path. Never replaces anything:
+// false with errno EEXIST when something is there.
+bool link_unnamed(int fd, const std::string &path) noexcept;
+
+// Puts the complete file open at fd in place of target: gives it the owner
+// and group (where allowed) and the permission bits of original when that
+// is given, syncs it, names it tmp_path when it has no name yet (named
+// false: a file of open_unnamed) and renames it over target. The caller
+// keeps fd. On any failure the file's own name tmp_path is removed (never
+// another file found there), target is left as it was, and the result is
+// false with errno set.
+bool commit_fd_replacement(int fd, bool named, const std::string &tmp_path, const std::string &target,
+                           const struct stat *original) noexcept;
+
 } // namespace sk
 
 #endif
