@@ -28,52 +28,84 @@ void report(ht_table *table, const char *step) {
     error_printf(table, ht_get(table, "check_errormsg"), step);
 }
 
-// The library opens the temporary archive through these callbacks, so that
-// it writes to a descriptor created here (never through a symbolic link)
-// with a large buffer, and syncs it to disk before it is renamed into place.
-struct TempTarget {
-    int fd;
+// The temporary archive: a file without a name in the upload's folder,
+// given the name path only when it is complete, so that a check killed at
+// any moment leaves nothing behind. Where the file system cannot hold such
+// files it is created under path at once. Removed unless committed.
+struct TempArchive {
+    sk::unique_fd fd;
+    std::string path;
+    bool named = false;
+    TempArchive() = default;
+    TempArchive(const TempArchive &) = delete;
+    TempArchive &operator=(const TempArchive &) = delete;
+    ~TempArchive() {
+        if (named)
+            ::unlink(path.c_str());
+    }
 };
 
+// The library writes the temporary archive through these callbacks, to a
+// copy of its descriptor with a large buffer.
 voidpf ZCALLBACK open_temp(voidpf opaque, const char *, int) {
-    auto *target = static_cast<TempTarget *>(opaque);
-    FILE *f = fdopen(target->fd, "w+b");
-    if (!f)
+    int fd = ::dup(*static_cast<int *>(opaque));
+    FILE *f = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+    if (!f) {
+        if (fd >= 0)
+            ::close(fd);
         return nullptr;
-    target->fd = -1; // the stream owns it now
+    }
     (void)std::setvbuf(f, nullptr, _IOFBF, write_buffer);
     return f;
 }
 
 int ZCALLBACK close_temp(voidpf, voidpf stream) {
     FILE *f = static_cast<FILE *>(stream);
-    bool ok = std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    bool ok = std::fflush(f) == 0;
     return std::fclose(f) == 0 && ok ? 0 : EOF;
 }
 
-// Creates the temporary archive at tmp. An existing regular file of that
-// name (left by an interrupted check) is replaced; anything else there, a
-// symbolic link included, is refused. It takes the upload's permission bits.
-zipFile create_temp(const std::string &tmp, const char *upload) {
+// Makes the way free for the temporary archive's name: a regular file
+// there was left by a check interrupted at its very end, and goes (said on
+// standard error); anything else there, a symbolic link included, is
+// refused.
+bool clear_temp_name(const std::string &path) {
     struct stat st;
-    if (lstat(tmp.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(st.st_mode) || ::unlink(path.c_str()) != 0)
+        return false;
+    std::fprintf(stderr, "sitekit: removed %s, left behind by an interrupted check\n", path.c_str());
+    return true;
+}
+
+std::string folder_of(const std::string &path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates the temporary archive for the upload.
+zipFile create_temp(TempArchive &temp, const std::string &upload) {
+    temp.path = upload + ZIP_TEMP_SUFFIX;
+    if (!clear_temp_name(temp.path))
         return nullptr;
-    TempTarget target{::open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666)};
-    if (target.fd < 0)
+    int fd = sk::open_unnamed(folder_of(upload), O_RDWR, 0600);
+    if (fd < 0 && errno == EOPNOTSUPP) {
+        fd = ::open(temp.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        temp.named = fd >= 0;
+    }
+    if (fd < 0)
         return nullptr;
-    if (stat(upload, &st) == 0)
-        fchmod(target.fd, st.st_mode & 07777);
+    temp.fd = sk::unique_fd(fd);
+    int stream_fd = temp.fd.get();
     zlib_filefunc_def io;
     fill_fopen_filefunc(&io);
     io.zopen_file = open_temp;
     io.zclose_file = close_temp;
-    io.opaque = &target;
-    zipFile zip = zipOpen2(tmp.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
-    if (target.fd >= 0)
-        ::close(target.fd); // the library never took it
-    if (!zip)
-        ::unlink(tmp.c_str());
-    return zip;
+    io.opaque = &stream_fd;
+    return zipOpen2(temp.path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
 }
 
 void replace_name_chars(char *name) {
@@ -115,27 +147,27 @@ int check(ht_table *table, const char *dir) {
     if (!path)
         return 0;
     const std::string upload(path); // the table may change under the test
-    const std::string tmp = upload + ZIP_TEMP_SUFFIX;
-
-    zipFile zip = create_temp(tmp, upload.c_str());
+    struct stat original;
+    TempArchive temp;
+    zipFile zip = stat(upload.c_str(), &original) == 0 ? create_temp(temp, upload) : nullptr;
     if (!zip) {
         report(table, step_temp_create);
         return 0;
     }
     if (!zip_test_and_extract(table, upload.c_str(), dir, zip)) {
         zipClose(zip, nullptr);
-        ::unlink(tmp.c_str());
         return 0;
     }
-    if (!zip_put_ads(table, zip)) {
-        ::unlink(tmp.c_str());
+    if (!zip_put_ads(table, zip))
         return 0;
-    }
-    if (std::rename(tmp.c_str(), upload.c_str()) != 0) {
-        ::unlink(tmp.c_str());
+    // Owner, group and mode of the upload: the daemon tells the uploader
+    // by the owner.
+    if (!sk::commit_fd_replacement(temp.fd.get(), temp.named, temp.path, upload, &original)) {
+        temp.named = false; // removed by the commit
         report(table, step_replace);
         return 0;
     }
+    temp.named = false;
     if (const char *success = ht_get(table, "zip_success"))
         msg_printf(table, success, "Checking zip-file", "Done");
     return 1;

@@ -3,7 +3,10 @@
 // extracted into the release directory.
 #include "arccheck.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "internal.h"
 #include "textfill.h"
@@ -27,9 +31,21 @@ constexpr const char *step_entry_hdr = "Reading zipfile entry-hdr";
 constexpr const char *step_entry_data = "Reading zipfile entry-data";
 constexpr const char *step_temp_open = "Opening entry in temp-zip";
 constexpr const char *step_extract_open = "Opening extracted file for writing";
+constexpr const char *step_extract_write = "Writing extracted file";
 constexpr const char *step_temp_write = "Writing in temp-zip";
 constexpr const char *step_temp_close = "Closing in temp-zip";
 constexpr const char *step_next = "Finding next file in zip";
+
+constexpr std::uint64_t default_extract_max = 1 << 20;
+constexpr std::uint64_t default_ratio_max = 200;
+// An archive that unpacks to no more than this is never refused for its
+// ratio: small texts of blanks or zeros compress beyond any sensible limit.
+constexpr std::uint64_t ratio_free_bytes = 1 << 20;
+
+constexpr std::uint64_t size_marker = 0xFFFFFFFFu; // a 32-bit size given in the Zip64 extra field
+constexpr unsigned zip64_extra_id = 0x0001;
+constexpr std::size_t end_record_size = 22;
+constexpr std::size_t max_archive_comment = 65535;
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -43,12 +59,171 @@ struct Tokens {
     ~Tokens() { st_finalize(&state); }
 };
 
+// The upload as the library reads it: the file up to the end of its end
+// record, with the archive comment's length read as 0. The library looks
+// for the end record only 65535 bytes back from the end of the file, so
+// that it misses it behind a comment of more than 65513 bytes; the comment
+// is not needed (the rebuilt archive gets its own).
+struct View {
+    int fd = -1;
+    std::uint64_t end = 0;    // bytes shown
+    std::uint64_t hidden = 0; // offset of the comment length, read as 0
+    std::uint64_t position = 0;
+};
+
+voidpf ZCALLBACK view_open(voidpf opaque, const void *, int) {
+    return opaque;
+}
+
+uLong ZCALLBACK view_read(voidpf, voidpf stream, void *buf, uLong size) {
+    auto *v = static_cast<View *>(stream);
+    if (v->position >= v->end)
+        return 0;
+    std::uint64_t n = std::min<std::uint64_t>(size, v->end - v->position);
+    ssize_t got = ::pread(v->fd, buf, n, static_cast<off_t>(v->position));
+    if (got <= 0)
+        return 0;
+    auto *bytes = static_cast<unsigned char *>(buf);
+    for (std::uint64_t at = v->hidden; at < v->hidden + 2; ++at)
+        if (at >= v->position && at < v->position + static_cast<std::uint64_t>(got))
+            bytes[at - v->position] = 0;
+    v->position += static_cast<std::uint64_t>(got);
+    return static_cast<uLong>(got);
+}
+
+uLong ZCALLBACK view_write(voidpf, voidpf, const void *, uLong) {
+    return 0;
+}
+
+ZPOS64_T ZCALLBACK view_tell(voidpf, voidpf stream) {
+    return static_cast<View *>(stream)->position;
+}
+
+// Relative seeks may go back: the library passes them as unsigned.
+long ZCALLBACK view_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto *v = static_cast<View *>(stream);
+    std::int64_t base = origin == ZLIB_FILEFUNC_SEEK_SET   ? 0
+                        : origin == ZLIB_FILEFUNC_SEEK_CUR ? static_cast<std::int64_t>(v->position)
+                                                           : static_cast<std::int64_t>(v->end);
+    std::int64_t target = base + static_cast<std::int64_t>(offset);
+    if (origin == ZLIB_FILEFUNC_SEEK_SET ? offset > v->end
+                                         : target < 0 || target > static_cast<std::int64_t>(v->end))
+        return -1;
+    v->position = origin == ZLIB_FILEFUNC_SEEK_SET ? offset : static_cast<std::uint64_t>(target);
+    return 0;
+}
+
+int ZCALLBACK view_close(voidpf, voidpf) {
+    return 0;
+}
+
+int ZCALLBACK view_error(voidpf, voidpf) {
+    return 0;
+}
+
+// The open upload: its descriptor, size and end record, and the library's
+// reader over the view.
 struct Reader {
+    sk::unique_fd fd;
+    std::uint64_t size = 0;
+    View view;
+    bool empty = false; // a well-formed archive without entries
     unzFile file = nullptr;
     ~Reader() {
         if (file)
             unzClose(file); // also closes an entry left open
     }
+};
+
+unsigned little16(const unsigned char *p) {
+    return p[0] | (p[1] << 8u);
+}
+
+std::uint64_t little64(const unsigned char *p) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// Finds the end record: the last "PK\5\6" within the last 22 + 65535 bytes
+// whose comment reaches exactly to the end of the file. False when there is
+// none (damaged, or followed by other data: the library then decides).
+bool find_end_record(Reader &r) {
+    std::size_t tail =
+        static_cast<std::size_t>(std::min<std::uint64_t>(r.size, end_record_size + max_archive_comment));
+    std::vector<unsigned char> bytes(tail);
+    if (tail < end_record_size || ::pread(r.fd.get(), bytes.data(), tail,
+                                          static_cast<off_t>(r.size - tail)) != static_cast<ssize_t>(tail))
+        return false;
+    for (std::size_t at = tail - end_record_size + 1; at-- > 0;) {
+        const unsigned char *e = bytes.data() + at;
+        if (e[0] != 'P' || e[1] != 'K' || e[2] != 5 || e[3] != 6 ||
+            at + end_record_size + little16(e + 20) != tail)
+            continue;
+        std::uint64_t offset = r.size - tail + at;
+        r.view.end = offset + end_record_size;
+        r.view.hidden = offset + 20;
+        // Disk numbers, entry counts, directory size and offset all 0 at the
+        // very start: an archive without entries, which the library cannot open.
+        r.empty = offset == 0 && std::all_of(e + 4, e + 20, [](unsigned char c) { return c == 0; });
+        return true;
+    }
+    return false;
+}
+
+bool open_reader(Reader &r, const char *path) {
+    r.fd = sk::unique_fd(::open(path, O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (!r.fd || fstat(r.fd.get(), &st) != 0)
+        return false;
+    r.size = static_cast<std::uint64_t>(st.st_size);
+    if (!find_end_record(r)) {
+        r.file = unzOpen64(path);
+        return r.file != nullptr;
+    }
+    if (r.empty)
+        return true;
+    r.view.fd = r.fd.get();
+    zlib_filefunc64_def io{};
+    io.zopen64_file = view_open;
+    io.zread_file = view_read;
+    io.zwrite_file = view_write;
+    io.ztell64_file = view_tell;
+    io.zseek64_file = view_seek;
+    io.zclose_file = view_close;
+    io.zerror_file = view_error;
+    io.opaque = &r.view;
+    r.file = unzOpen2_64(path, &io);
+    return r.file != nullptr;
+}
+
+// A size setting: a decimal number of at most 19 digits; 0 turns the limit off.
+bool read_limit(ht_table *table, const char *key, std::uint64_t fallback, std::uint64_t &value) {
+    const char *text = ht_get(table, key);
+    if (!text) {
+        value = fallback;
+        return true;
+    }
+    std::string_view v(text);
+    auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+    return ec == std::errc() && end == v.data() + v.size();
+}
+
+std::uint64_t times(std::uint64_t a, std::uint64_t b) {
+    std::uint64_t product;
+    return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+}
+
+std::uint64_t plus(std::uint64_t a, std::uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// An entry's header: its information with the sizes of the Zip64 extra
+// field in place of the 32-bit markers, and its name.
+struct Header {
+    unz_file_info64 info{};
+    char name[ZIP_NAME_SIZE]{};
 };
 
 // What one test run carries from entry to entry.
@@ -59,6 +234,8 @@ struct Run {
     st_state *patterns;
     unzFile archive;
     std::vector<char> buffer;
+    std::vector<unsigned char> extra;
+    std::uint64_t extract_max;
 };
 
 bool fail(const Run &run, const char *step) {
@@ -66,83 +243,210 @@ bool fail(const Run &run, const char *step) {
     return false;
 }
 
+bool fail(const Run &run, const std::string &step) {
+    return fail(run, step.c_str());
+}
+
+// Puts the sizes of the Zip64 extra field (central directory) where the
+// 32-bit fields hold the marker; they come in the order uncompressed size,
+// compressed size. False when a marked size is missing from the field.
+bool apply_zip64_sizes(unz_file_info64 &info, const unsigned char *extra, std::size_t size) {
+    bool want_size = info.uncompressed_size == size_marker;
+    bool want_zsize = info.compressed_size == size_marker;
+    if (!want_size && !want_zsize)
+        return true;
+    for (std::size_t at = 0; at + 4 <= size;) {
+        unsigned id = little16(extra + at), length = little16(extra + at + 2);
+        const unsigned char *field = extra + at + 4;
+        at += 4 + length;
+        if (at > size)
+            break;
+        if (id != zip64_extra_id)
+            continue;
+        std::size_t needed = 8 * ((want_size ? 1 : 0) + (want_zsize ? 1 : 0));
+        if (length < needed)
+            return false;
+        if (want_size) {
+            info.uncompressed_size = little64(field);
+            field += 8;
+        }
+        if (want_zsize)
+            info.compressed_size = little64(field);
+        return true;
+    }
+    // No Zip64 field: a 32-bit size of exactly the marker's value.
+    return true;
+}
+
+bool read_header(Run &run, Header &h) {
+    if (unzGetCurrentFileInfo64(run.archive, &h.info, h.name, sizeof h.name, run.extra.data(),
+                                static_cast<uLong>(run.extra.size()), nullptr, 0) != UNZ_OK ||
+        !apply_zip64_sizes(h.info, run.extra.data(),
+                           std::min<std::size_t>(h.info.size_file_extra, run.extra.size())))
+        return fail(run, step_entry_hdr);
+    // A name that does not fit, or holds a NUL byte, would be copied under
+    // another name than the one it has: the entry fails instead.
+    if (h.info.size_filename >= ZIP_NAME_SIZE || std::strlen(h.name) != h.info.size_filename)
+        return fail(run, step_entry_hdr);
+    return true;
+}
+
+// The extraction target of an entry: written without a name (or, where the
+// file system cannot, under its own name) and given its name only when the
+// entry is complete and verified. Removed unless kept.
+struct Target {
+    sk::unique_fd fd;
+    std::string path;
+    bool named = false; // created under its name (no unnamed files here)
+    Target() = default;
+    Target(const Target &) = delete;
+    Target &operator=(const Target &) = delete;
+    ~Target() { discard(); }
+    explicit operator bool() const { return static_cast<bool>(fd); }
+    void discard() {
+        fd.close();
+        if (named)
+            ::unlink(path.c_str());
+        named = false;
+    }
+};
+
+std::string with_reason(const char *step, int error) {
+    return std::string(step) + " (" + std::strerror(error) + ")";
+}
+
 // Opens the extraction target of an entry, when one is chosen, and sets the
 // status word. The target is created only when nothing at all is there, and
 // never through a symbolic link, so that nothing that exists is overwritten.
-sk::unique_fd open_target(const Run &run, const char *name, std::string &status, std::string &path) {
+// False (after the report) when the entry is too large to extract.
+bool open_target(const Run &run, const Header &h, std::string &status, Target &target) {
     if (!run.dir)
-        return {};
-    sk::malloc_ptr<char> base(zip_must_extract(name, run.patterns));
+        return true;
+    sk::malloc_ptr<char> base(zip_must_extract(h.name, run.patterns));
     if (!base)
-        return {};
+        return true;
     std::string_view base_name(base.get());
-    std::string target = std::string(run.dir) + "/" + base.get();
+    std::string path = std::string(run.dir) + "/" + base.get();
     struct stat st;
-    if (base_name.empty() || base_name == "." || base_name == ".." || lstat(target.c_str(), &st) == 0) {
+    if (base_name.empty() || base_name == "." || base_name == ".." || lstat(path.c_str(), &st) == 0) {
         status = ZIP_STATUS_EXISTS;
-        return {};
+        return true;
     }
+    if (run.extract_max && h.info.uncompressed_size > run.extract_max)
+        return fail(run, "File to extract is larger than zip_extract_max (" +
+                             std::to_string(run.extract_max) + " bytes)");
     status = ZIP_STATUS_UNPACKED;
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = sk::open_unnamed(run.dir, O_WRONLY, 0666);
+    if (fd < 0 && errno == EOPNOTSUPP) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        target.named = fd >= 0;
+    }
     if (fd < 0) {
         if (errno == EEXIST || errno == ELOOP)
             status = ZIP_STATUS_EXISTS; // something appeared since the test above
         else
             fail(run, step_extract_open);
-        return {};
+        return true;
     }
-    path = std::move(target);
-    return sk::unique_fd(fd);
+    target.fd = sk::unique_fd(fd);
+    target.path = std::move(path);
+    return true;
+}
+
+// Gives the complete extracted file its name; something that appeared
+// there meanwhile is left as it is and the entry counts as "Exists".
+bool keep_target(const Run &run, Target &target, std::string &status) {
+    if (!target.named && !sk::link_unnamed(target.fd.get(), target.path)) {
+        if (errno != EEXIST)
+            return fail(run, with_reason(step_extract_write, errno));
+        status = ZIP_STATUS_EXISTS;
+        target.fd.close();
+        return true;
+    }
+    target.named = true; // from here on the name is this file's
+    if (!target.fd.close())
+        return fail(run, with_reason(step_extract_write, errno));
+    target.named = false; // complete: it stays
+    return true;
 }
 
 // Reads the current entry to its end, into the temporary archive and the
-// target. The entry is closed on the reading side at the end, which is where
-// the library compares the CRC of what was read with the stored one.
-bool copy_entry(Run &run, const unz_file_info &info, const char *name, std::string &status) {
+// target. The entry must give exactly its declared size, with the CRC-32 it
+// declares (computed here: the library compares it only when the declared
+// size was read in full); it may never give more.
+bool copy_entry(Run &run, const Header &h, std::string &status) {
+    const unz_file_info64 &info = h.info;
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
+        return fail(run, "Unsupported compression method " + std::to_string(info.compression_method) +
+                             " in zipfile");
     if (unzOpenCurrentFile(run.archive) != UNZ_OK)
         return fail(run, step_entry_data);
+    unz_file_info fi{};
+    fi.tmu_date = info.tmu_date;
+    fi.compression_method = info.compression_method;
     zip_fileinfo zi;
-    int method = zip_convert_fi_to_zi(&info, &zi);
+    int method = zip_convert_fi_to_zi(&fi, &zi);
     // The same call as zipOpenNewFileInZip, but keeping the flag that marks
     // the name as UTF-8, so that the copy shows the same name.
     constexpr uLong utf8_name_flag = 0x800;
-    if (zipOpenNewFileInZip4(run.zip, name, &zi, nullptr, 0, nullptr, 0, nullptr, method, -1, 0, -MAX_WBITS,
+    if (zipOpenNewFileInZip4(run.zip, h.name, &zi, nullptr, 0, nullptr, 0, nullptr, method, -1, 0, -MAX_WBITS,
                              8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, info.flag & utf8_name_flag) != ZIP_OK)
         return fail(run, step_temp_open);
 
-    std::string target_path;
-    sk::unique_fd target = open_target(run, name, status, target_path);
-    // An entry whose data turns out damaged leaves no extracted copy: the
-    // file was created by this entry (nothing was there before), so it goes.
-    auto damaged = [&] {
-        if (target) {
-            target.close();
-            ::unlink(target_path.c_str());
-        }
-        return fail(run, step_entry_data);
-    };
+    Target target;
+    if (!open_target(run, h, status, target))
+        return false;
+    std::uint64_t produced = 0;
+    uLong crc = crc32(0, nullptr, 0);
     int count;
     do {
         count = unzReadCurrentFile(run.archive, run.buffer.data(), static_cast<unsigned>(run.buffer.size()));
         if (count < 0)
-            return damaged();
-        if (count > 0 && target)
-            sk::write_all(target.get(), run.buffer.data(), static_cast<std::size_t>(count));
+            return fail(run, step_entry_data);
+        produced += static_cast<unsigned>(count);
+        if (produced > info.uncompressed_size)
+            return fail(run, step_entry_data);
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(run.buffer.data()), static_cast<uInt>(count));
+        if (count > 0 && target &&
+            !sk::write_all(target.fd.get(), run.buffer.data(), static_cast<std::size_t>(count)))
+            return fail(run, with_reason(step_extract_write, errno));
         if (zipWriteInFileInZip(run.zip, run.buffer.data(), static_cast<unsigned>(count)) != ZIP_OK)
             return fail(run, step_temp_write);
     } while (count > 0);
-    if (unzCloseCurrentFile(run.archive) != UNZ_OK)
-        return damaged();
+    if (produced != info.uncompressed_size || crc != info.crc || unzCloseCurrentFile(run.archive) != UNZ_OK)
+        return fail(run, step_entry_data);
     if (zipCloseFileInZip(run.zip) != ZIP_OK)
         return fail(run, step_temp_close);
-    return true;
+    return !target || keep_target(run, target, status);
 }
 
-void show_entry(const Run &run, const unz_file_info &info, const char *name, const std::string &status) {
+void put_entry_vars(ht_table *table, const char *name, std::uint64_t size, std::uint64_t zsize,
+                    unsigned long method, const char *status) {
+    char key[ZIP_NAME_SIZE];
+    char value[ZIP_NAME_SIZE];
+    auto put = [&](const char *sub) {
+        (void)std::snprintf(key, sizeof key, "%s%c%s", "tmp_zip_last", '_', sub);
+        ht_put(table, key, value);
+    };
+    (void)std::snprintf(value, sizeof value, "%s", name ? name : "");
+    put("file");
+    (void)std::snprintf(value, sizeof value, "%.1f", static_cast<double>(static_cast<float>(size) / 1024.0f));
+    put("size");
+    (void)std::snprintf(value, sizeof value, "%.1f",
+                        static_cast<double>(static_cast<float>(zsize) / 1024.0f));
+    put("zsize");
+    (void)std::snprintf(value, sizeof value, "m%lu", method);
+    put("method");
+    (void)std::snprintf(value, sizeof value, "%s", status ? status : "");
+    put("status");
+}
+
+void show_entry(const Run &run, const Header &h, const std::string &status) {
     const char *showfile = ht_get(run.table, "zip_showfile");
     if (!showfile)
         return;
-    zip_make_last_zf_vars(run.table, &info, name, status.c_str());
+    put_entry_vars(run.table, h.name, h.info.uncompressed_size, h.info.compressed_size,
+                   h.info.compression_method, status.c_str());
     ht_table *sub = ht_get_tree(run.table, "tmp_zip_last", '_');
     if (!sub)
         return;
@@ -157,53 +461,67 @@ void show_entry(const Run &run, const unz_file_info &info, const char *name, con
 
 bool test_entry(Run &run) {
     std::string status = ZIP_STATUS_TESTED;
-    unz_file_info info;
-    char name[ZIP_NAME_SIZE];
-    if (unzGetCurrentFileInfo(run.archive, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
-        return fail(run, step_entry_hdr);
-    // A name that does not fit, or holds a NUL byte, would be copied under
-    // another name than the one it has: the entry fails instead.
-    if (info.size_filename >= ZIP_NAME_SIZE || std::strlen(name) != info.size_filename)
-        return fail(run, step_entry_hdr);
-
-    if (zip_is_propaganda(run.table, name))
-        status = ZIP_STATUS_DELETED;
-    else if (!copy_entry(run, info, name, status))
+    Header h;
+    if (!read_header(run, h))
         return false;
-    show_entry(run, info, name, status);
+    if (zip_is_propaganda(run.table, h.name))
+        status = ZIP_STATUS_DELETED;
+    else if (!copy_entry(run, h, status))
+        return false;
+    show_entry(run, h, status);
     return true;
 }
 
-// True for a well-formed archive without entries: only the end record
-// (and its comment). The library cannot open one, because it looks for the
-// end record at any offset but the very first.
-bool is_empty_archive(const char *path) {
-    sk::unique_file f(std::fopen(path, "rb"));
-    unsigned char end[22];
-    if (!f || std::fread(end, 1, sizeof end, f.get()) != sizeof end)
-        return false;
-    static const unsigned char signature[4] = {'P', 'K', 5, 6};
-    if (std::memcmp(end, signature, 4) != 0)
-        return false;
-    for (int i = 4; i < 20; ++i) // disk numbers, entry counts, directory size and offset
-        if (end[i] != 0)
+// Refuses, from the declared sizes and before anything is read, an archive
+// whose entries to test unpack to more than zip_ratio_max times their packed
+// size (never more than the upload itself, which entries sharing their data
+// would pretend). Every entry then gives no more than it declares.
+bool check_ratio(Run &run, const Reader &reader, uLong entries, std::uint64_t ratio_max) {
+    if (!ratio_max)
+        return true;
+    std::uint64_t unpacked = 0, packed = 0;
+    for (uLong i = 0; i < entries; ++i) {
+        Header h;
+        if (!read_header(run, h))
             return false;
-    long comment = end[20] | (end[21] << 8);
-    return std::fseek(f.get(), 0, SEEK_END) == 0 && std::ftell(f.get()) == 22 + comment;
+        if (!zip_is_propaganda(run.table, h.name)) {
+            unpacked = plus(unpacked, h.info.uncompressed_size);
+            packed = plus(packed, h.info.compressed_size);
+        }
+        if (i + 1 < entries && unzGoToNextFile(run.archive) != UNZ_OK)
+            return fail(run, step_next);
+    }
+    if (entries > 0 && unzGoToFirstFile(run.archive) != UNZ_OK)
+        return fail(run, step_header);
+    packed = std::min(packed, reader.size);
+    if (unpacked > ratio_free_bytes && unpacked > times(packed, ratio_max))
+        return fail(run, "Archive unpacks to more than zip_ratio_max (" + std::to_string(ratio_max) +
+                             ") times its size");
+    return true;
 }
 
 bool test_archive(Run &run, const char *path) {
+    std::uint64_t ratio_max;
+    if (!read_limit(run.table, "zip_extract_max", default_extract_max, run.extract_max))
+        return fail(run, "Setting zip_extract_max is not a number of bytes");
+    if (!read_limit(run.table, "zip_ratio_max", default_ratio_max, ratio_max))
+        return fail(run, "Setting zip_ratio_max is not a number");
     Reader reader;
-    reader.file = run.archive = unzOpen(path);
-    if (!reader.file)
-        return is_empty_archive(path) || fail(run, step_open);
-    unz_global_info global;
-    if (unzGetGlobalInfo(run.archive, &global) != UNZ_OK)
+    if (!open_reader(reader, path))
+        return fail(run, step_open);
+    if (reader.empty)
+        return true;
+    run.archive = reader.file;
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(run.archive, &global) != UNZ_OK)
         return fail(run, step_header);
-    for (uLong i = 0; i < global.number_entry; ++i) {
+    uLong entries = static_cast<uLong>(global.number_entry);
+    if (!check_ratio(run, reader, entries, ratio_max))
+        return false;
+    for (uLong i = 0; i < entries; ++i) {
         if (!test_entry(run))
             return false;
-        if (i + 1 < global.number_entry && unzGoToNextFile(run.archive) != UNZ_OK)
+        if (i + 1 < entries && unzGoToNextFile(run.archive) != UNZ_OK)
             return fail(run, step_next);
     }
     return true;
@@ -220,7 +538,14 @@ extern "C" int zip_test_and_extract(ht_table *table, const char *path, const cha
         Tokens tokens;
         const char *extract = ht_get(table, "zip_extract");
         st_initialize(&tokens.state, extract, extract ? "|" : nullptr);
-        Run run{table, dir, zip, &tokens.state, nullptr, std::vector<char>(ZIP_COPY_BUFFER)};
+        Run run{table,
+                dir,
+                zip,
+                &tokens.state,
+                nullptr,
+                std::vector<char>(ZIP_COPY_BUFFER),
+                std::vector<unsigned char>(65535),
+                0};
         if (!path) {
             fail(run, step_open);
             return 0;
@@ -276,22 +601,5 @@ extern "C" int zip_convert_fi_to_zi(const unz_file_info *fi, zip_fileinfo *zi) {
 
 extern "C" void zip_make_last_zf_vars(ht_table *table, const unz_file_info *fi, const char *name,
                                       const char *status) {
-    char key[ZIP_NAME_SIZE];
-    char value[ZIP_NAME_SIZE];
-    auto put = [&](const char *sub) {
-        (void)std::snprintf(key, sizeof key, "%s%c%s", "tmp_zip_last", '_', sub);
-        ht_put(table, key, value);
-    };
-    (void)std::snprintf(value, sizeof value, "%s", name ? name : "");
-    put("file");
-    (void)std::snprintf(value, sizeof value, "%.1f",
-                        static_cast<double>(static_cast<float>(fi->uncompressed_size) / 1024.0f));
-    put("size");
-    (void)std::snprintf(value, sizeof value, "%.1f",
-                        static_cast<double>(static_cast<float>(fi->compressed_size) / 1024.0f));
-    put("zsize");
-    (void)std::snprintf(value, sizeof value, "m%lu", static_cast<unsigned long>(fi->compression_method));
-    put("method");
-    (void)std::snprintf(value, sizeof value, "%s", status ? status : "");
-    put("status");
+    put_entry_vars(table, name, fi->uncompressed_size, fi->compressed_size, fi->compression_method, status);
 }
