@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -222,10 +225,13 @@ TEST_F(ZipCheck, ExtractsOnlyBaseNamesIntoTheReleaseDirectory) {
 
 // Damaged or hostile uploads: the check fails at the named step, the upload
 // stays byte for byte as it was, and no temporary archive is left.
+// Every entry is chosen for extraction: the damaged one (entry) must leave
+// no extracted copy.
 struct Hostile {
     const char *label;
     std::string (*make)(const std::string &upload);
     const char *step;
+    const char *entry;
 };
 
 std::string good_zip(const std::string &upload) {
@@ -236,6 +242,13 @@ std::string good_zip(const std::string &upload) {
     return read_file(upload);
 }
 
+// good_zip with header fields of one entry changed (ziptool patch).
+std::string patched(const std::string &upload, const char *fields) {
+    good_zip(upload);
+    checks::ziptool("patch " + quote(upload) + " " + fields);
+    return read_file(upload);
+}
+
 const Hostile hostile_cases[] = {
     {"truncated",
      [](const std::string &u) {
@@ -243,28 +256,28 @@ const Hostile hostile_cases[] = {
          write_file(u, whole.substr(0, whole.size() / 2));
          return read_file(u);
      },
-     "Opening zipfile"},
+     "Opening zipfile", nullptr},
     {"bad CRC, stored entry",
      [](const std::string &u) {
          good_zip(u);
          checks::ziptool("flip " + quote(u) + " two.bin");
          return read_file(u);
      },
-     "Reading zipfile entry-data"},
+     "Reading zipfile entry-data", "two.bin"},
     {"bad CRC, deflated entry",
      [](const std::string &u) {
          good_zip(u);
          checks::ziptool("badcrc " + quote(u) + " three.txt");
          return read_file(u);
      },
-     "Reading zipfile entry-data"},
+     "Reading zipfile entry-data", "three.txt"},
     {"damaged deflate stream",
      [](const std::string &u) {
          good_zip(u);
          checks::ziptool("flip " + quote(u) + " one.txt");
          return read_file(u);
      },
-     "Reading zipfile entry-data"},
+     "Reading zipfile entry-data", "one.txt"},
     {"broken central directory",
      [](const std::string &u) {
          std::string z = good_zip(u);
@@ -273,30 +286,50 @@ const Hostile hostile_cases[] = {
          write_file(u, z);
          return z;
      },
-     "Reading zipfile entry-hdr"},
+     "Reading zipfile entry-hdr", nullptr},
     {"not a zip",
      [](const std::string &u) {
          write_file(u, "this is plain text named .zip\n");
          return read_file(u);
      },
-     "Opening zipfile"},
+     "Opening zipfile", nullptr},
     {"entry name of 256 bytes",
      [](const std::string &u) {
          checks::build_zip(u, R"({"entries": [{"name": "ok.txt", "text": "ok"}, {"name": ")" +
                                   std::string(256, 'n') + R"(", "text": "long"}]})");
          return read_file(u);
      },
-     "Reading zipfile entry-hdr"},
+     "Reading zipfile entry-hdr", nullptr},
+    {"stored entry shorter than declared",
+     [](const std::string &u) { return patched(u, "two.bin usize=82"); }, "Reading zipfile entry-data",
+     "two.bin"},
+    {"deflate stream ending before the declared size",
+     [](const std::string &u) { return patched(u, "one.txt usize=400"); }, "Reading zipfile entry-data",
+     "one.txt"},
+    {"deflate stream cut short", [](const std::string &u) { return patched(u, "one.txt csize=4"); },
+     "Reading zipfile entry-data", "one.txt"},
+    {"bzip2 entry", [](const std::string &u) { return patched(u, "two.bin method=12"); },
+     "Unsupported compression method 12 in zipfile", "two.bin"},
+    {"LZMA entry", [](const std::string &u) { return patched(u, "two.bin method=14"); },
+     "Unsupported compression method 14 in zipfile", "two.bin"},
+    {"Deflate64 entry", [](const std::string &u) { return patched(u, "three.txt method=9"); },
+     "Unsupported compression method 9 in zipfile", "three.txt"},
 };
 
 TEST_F(ZipCheck, HostileUploadsFailAndStayUnchanged) {
+    put("zip_extract", "*");
+    put("check_errormsg", "Error: %s\n");
     for (const auto &c : hostile_cases) {
         SCOPED_TRACE(c.label);
+        for (const std::string &name : checks::names_in(release))
+            ::unlink((release + "/" + name).c_str());
         std::string before = c.make(upload);
-        put("check_errormsg", "Error: %s\n");
         EXPECT_EQ(check(), 0);
         EXPECT_EQ(out, std::string("Error: ") + c.step + "\n");
         expect_untouched(before);
+        if (c.entry) {
+            EXPECT_FALSE(file_exists(release + "/" + c.entry));
+        }
     }
 }
 
@@ -382,7 +415,10 @@ TEST_F(ZipCheck, TempArchiveNeverFollowsALink) {
 TEST_F(ZipCheck, LeftoverTempArchiveIsReplaced) {
     good_zip(upload);
     write_file(upload + "-processing", "left by an interrupted check");
+    testing::internal::CaptureStderr();
     ASSERT_EQ(check(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "sitekit: removed " + upload + "-processing, left behind by an interrupted check\n");
     EXPECT_FALSE(file_exists(upload + "-processing"));
     EXPECT_TRUE(checks::unzip_test_ok(upload));
 }
@@ -407,6 +443,165 @@ TEST_F(ZipCheck, KeepsThePermissionBitsOfTheUpload) {
     struct stat st;
     ASSERT_EQ(stat(upload.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// The daemon tells the uploader by the file's owner.
+TEST_F(ZipCheck, KeepsTheOwnerOfTheUploadWhenRunAsRoot) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the upload away";
+    good_zip(upload);
+    ASSERT_EQ(chown(upload.c_str(), 4321, 8765), 0);
+    ASSERT_EQ(check(), 1);
+    struct stat st;
+    ASSERT_EQ(stat(upload.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 8765u);
+}
+
+TEST_F(ZipCheck, ExtractionIsLimitedBySize) {
+    struct {
+        const char *max; // zip_extract_max, or absent
+        std::size_t size;
+        bool passes;
+    } cases[] = {
+        {nullptr, 1048577, false}, {"1000", 1000, true}, {"1000", 1001, false}, {"0", 1048577, true}};
+    put("zip_extract", "*.nfo");
+    put("zip_ratio_max", "0");
+    put("check_errormsg", "%s\n");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes, limit " + (c.max ? c.max : "absent"));
+        ::unlink((release + "/big.nfo").c_str());
+        ht_put(&table, "zip_extract_max", c.max);
+        checks::build_zip(upload, R"({"entries": [{"name": "big.nfo", "text": ")" + std::string(c.size, 'x') +
+                                      R"("}]})");
+        std::string before = read_file(upload);
+        ASSERT_EQ(check(), c.passes ? 1 : 0);
+        if (c.passes) {
+            EXPECT_EQ(read_file(release + "/big.nfo").size(), c.size);
+            continue;
+        }
+        EXPECT_EQ(out, std::string("File to extract is larger than zip_extract_max (") +
+                           (c.max ? c.max : "1048576") + " bytes)\n");
+        expect_untouched(before);
+        EXPECT_EQ(checks::names_in(release), std::vector<std::string>{"some.zip"});
+    }
+}
+
+// 4 MiB of zeros deflate to about 4 KB: a ratio of about 1000.
+TEST_F(ZipCheck, ArchiveThatUnpacksFarBeyondItsSizeIsRefusedBeforeReading) {
+    std::string src = tmp / "src";
+    write_file(src + "/a.nfo", "first entry, extracted only when the archive is read");
+    write_file(src + "/zeros.bin", std::string(4 << 20, '\0'));
+    auto r = sktest::run_command("cd " + quote(src) + " && zip -q " + quote(upload) + " a.nfo zeros.bin");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string before = read_file(upload);
+    put("zip_extract", "*.nfo");
+    put("check_errormsg", "%s\n");
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(out, "Archive unpacks to more than zip_ratio_max (200) times its size\n");
+    expect_untouched(before);
+    EXPECT_EQ(checks::names_in(release), std::vector<std::string>{"some.zip"});
+    put("zip_ratio_max", "2000");
+    EXPECT_EQ(check(), 1);
+}
+
+TEST_F(ZipCheck, SizeLimitThatIsNotANumberFailsTheCheck) {
+    std::string before = good_zip(upload);
+    put("zip_extract_max", "1 MB");
+    put("check_errormsg", "%s\n");
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(out, "Setting zip_extract_max is not a number of bytes\n");
+    expect_untouched(before);
+}
+
+// An extracted file that cannot be written in full fails its entry and
+// leaves nothing; an entry may never give more than it declares (here a
+// Zip64 size of 500 bytes for 3 MB), so a lying header writes no more.
+TEST_F(ZipCheck, ExtractedFileIsWrittenInFullOrNotAtAll) {
+    std::string src = tmp / "src";
+    write_file(src + "/big.nfo", std::string(300000, 'a'));
+    write_file(src + "/huge.nfo", std::string(3 << 20, 'z'));
+    struct {
+        const char *label, *zip_args, *patch, *step;
+    } cases[] = {
+        {"write fails", "big.nfo", nullptr, "Writing extracted file (File too large)\n"},
+        {"Zip64 size understated", "-fz huge.nfo", "huge.nfo z64usize=500", "Reading zipfile entry-data\n"},
+    };
+    put("zip_extract", "*.nfo");
+    put("zip_ratio_max", "0");
+    put("check_errormsg", "%s\n");
+    std::string printed = tmp / "printed";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        ::unlink(upload.c_str());
+        auto r = sktest::run_command("cd " + quote(src) + " && zip -q " + quote(upload) + " " + c.zip_args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (c.patch)
+            checks::ziptool("patch " + quote(upload) + " " + c.patch);
+        std::string before = read_file(upload);
+        int rc = checks::run_with_file_limit(
+            200000, printed, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); });
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(read_file(printed), c.step);
+        expect_untouched(before);
+        EXPECT_EQ(checks::names_in(release), std::vector<std::string>{"some.zip"});
+    }
+}
+
+TEST_F(ZipCheck, Zip64SizesAreShown) {
+    std::string src = tmp / "src";
+    write_file(src + "/s.bin", noise(1536, 3));
+    auto r = sktest::run_command("cd " + quote(src) + " && zip -q -fz -0 " + quote(upload) + " s.bin");
+    ASSERT_EQ(r.status, 0) << r.err;
+    put("zip_showfile", "%{size}|%{zsize}");
+    ASSERT_EQ(check(), 1);
+    EXPECT_EQ(out, "1.5|1.5");
+}
+
+// The end record lies up to 22 + 65535 bytes before the end of the file.
+TEST_F(ZipCheck, ArchiveWithTheLongestCommentsPasses) {
+    for (std::size_t length : {65513u, 65514u, 65535u}) {
+        SCOPED_TRACE(length);
+        checks::build_zip(upload, R"({"comment": ")" + std::string(length, 'c') +
+                                      R"(", "entries": [{"name": "a.txt", "text": "alpha"}]})");
+        put("check_errormsg", "%s\n");
+        ASSERT_EQ(check(), 1) << out;
+        auto after = read_zip(upload);
+        ASSERT_EQ(after.entries.size(), 1u);
+        EXPECT_EQ(after.entries[0].data, "alpha");
+    }
+}
+
+// Killed at any moment, a check leaves the upload (as it was, or rebuilt in
+// full) and finished extracted files, nothing else.
+TEST_F(ZipCheck, KilledCheckLeavesOnlyTheUploadAndFinishedFiles) {
+    checks::ziptool("bulk " + quote(upload) + " 24");
+    const std::string original = read_file(upload);
+    std::string nfo;
+    for (int i = 0; i < 114; ++i) // the release.nfo of ziptool bulk
+        nfo += "nfo line\n";
+    put("zip_extract", "*.nfo");
+    auto run = [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); };
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(checks::wait_child(checks::start_child(run)), 1);
+    auto whole = std::chrono::steady_clock::now() - start;
+    for (int i = 1; i <= 10; ++i) {
+        SCOPED_TRACE(i);
+        write_file(upload, original);
+        ::unlink((release + "/release.nfo").c_str());
+        pid_t pid = checks::start_child(run);
+        std::this_thread::sleep_for(whole * i / 11);
+        kill(pid, SIGKILL);
+        checks::wait_child(pid);
+        for (const std::string &name : checks::names_in(release)) {
+            if (name == "release.nfo")
+                EXPECT_EQ(read_file(release + "/" + name), nfo);
+            else if (name == "some.zip")
+                EXPECT_TRUE(read_file(upload) == original || checks::unzip_test_ok(upload));
+            else
+                ADD_FAILURE() << "left behind: " << name;
+        }
+    }
 }
 
 TEST_F(ZipCheck, OverlongCommentIsCutToWhatTheFormatHolds) {

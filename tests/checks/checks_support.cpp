@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sstream>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -77,6 +79,36 @@ bool unzip_test_ok(const std::string &path) {
     return sktest::run_command("unzip -tq " + quote(path)).status == 0;
 }
 
+std::vector<std::string> names_in(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (const dirent *e = readdir(d))
+            if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
+                names.emplace_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+pid_t start_child(const std::function<int()> &body) {
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        _exit(body());
+    }
+    return pid;
+}
+
+int wait_child(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 int run_with_file_limit(long max_bytes, const std::string &out_path, const std::function<int()> &body) {
     std::fflush(stdout);
     pid_t pid = fork();
@@ -92,9 +124,7 @@ int run_with_file_limit(long max_bytes, const std::string &out_path, const std::
         std::fflush(stdout);
         _exit(rc);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return wait_child(pid);
 }
 
 } // namespace checks

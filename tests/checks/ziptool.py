@@ -9,7 +9,12 @@
                                    name as zipfile decodes it (UTF-8 flag or CP437), in UTF-8
   ziptool.py flip ZIP NAME         flips the first data byte of the entry NAME
   ziptool.py badcrc ZIP NAME       changes the stored CRC of NAME (local and central header)
+  ziptool.py patch ZIP NAME F=V..  sets header fields of NAME: method, usize, csize (local and
+                                   central header), z64usize (the central Zip64 extra field)
+  ziptool.py bulk OUT MB           OUT with a 1 KB "release.nfo" and MB megabytes of random data
+                                   in stored entries of 4 MB
 """
+import os
 import json
 import struct
 import sys
@@ -72,6 +77,44 @@ def badcrc(path, name):
     open(path, "wb").write(data)
 
 
+def central_headers(data, z):
+    """Yields (offset, name) of every central header."""
+    at = z.start_dir
+    while data[at:at + 4] == b"PK\x01\x02":
+        n, m, k = struct.unpack("<HHH", data[at + 28:at + 34])
+        yield at, bytes(data[at + 46:at + 46 + n]).decode("utf-8", "replace")
+        at += 46 + n + m + k
+
+
+def patch(path, name, fields):
+    data = bytearray(open(path, "rb").read())
+    with zipfile.ZipFile(path) as z:
+        _, local, _ = local_header(data, z, name)
+        central = [at for at, n in central_headers(data, z) if n == name][0]
+    for field in fields:
+        key, value = field.split("=")
+        value = int(value)
+        if key == "z64usize":
+            n, m = struct.unpack("<HH", data[central + 28:central + 32])
+            extra = central + 46 + n
+            while struct.unpack("<H", data[extra:extra + 2])[0] != 1:
+                extra += 4 + struct.unpack("<H", data[extra + 2:extra + 4])[0]
+            data[extra + 4:extra + 12] = struct.pack("<Q", value)
+            continue
+        fmt, lo, ce = {"method": ("<H", 8, 10), "csize": ("<I", 18, 20), "usize": ("<I", 22, 24)}[key]
+        size = struct.calcsize(fmt)
+        data[local + lo:local + lo + size] = struct.pack(fmt, value)
+        data[central + ce:central + ce + size] = struct.pack(fmt, value)
+    open(path, "wb").write(data)
+
+
+def bulk(out, megabytes):
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
+        z.writestr("release.nfo", b"nfo line\n" * 114)
+        for i in range(0, megabytes, 4):
+            z.writestr("data/part%02d.bin" % i, os.urandom(min(4, megabytes - i) << 20))
+
+
 if __name__ == "__main__":
     cmd = sys.argv[1]
     if cmd == "build":
@@ -82,5 +125,9 @@ if __name__ == "__main__":
         flip(sys.argv[2], sys.argv[3])
     elif cmd == "badcrc":
         badcrc(sys.argv[2], sys.argv[3])
+    elif cmd == "patch":
+        patch(sys.argv[2], sys.argv[3], sys.argv[4:])
+    elif cmd == "bulk":
+        bulk(sys.argv[2], int(sys.argv[3]))
     else:
         sys.exit("unknown command " + cmd)
