@@ -60,14 +60,13 @@ struct Tokens {
 };
 
 // The upload as the library reads it: the file up to the end of its end
-// record, with the archive comment's length read as 0. The library looks
-// for the end record only 65535 bytes back from the end of the file, so
-// that it misses it behind a comment of more than 65513 bytes; the comment
-// is not needed (the rebuilt archive gets its own).
+// record. The library looks for the end record only 65535 bytes back from
+// the end of the file, so that it misses it behind a comment of more than
+// 65513 bytes; the comment itself is left out of the view (the library
+// reads it only when asked, and the rebuilt archive gets its own).
 struct View {
     int fd = -1;
-    std::uint64_t end = 0;    // bytes shown
-    std::uint64_t hidden = 0; // offset of the comment length, read as 0
+    std::uint64_t end = 0; // bytes shown
     std::uint64_t position = 0;
 };
 
@@ -83,10 +82,6 @@ uLong ZCALLBACK view_read(voidpf, voidpf stream, void *buf, uLong size) {
     ssize_t got = ::pread(v->fd, buf, n, static_cast<off_t>(v->position));
     if (got <= 0)
         return 0;
-    auto *bytes = static_cast<unsigned char *>(buf);
-    for (std::uint64_t at = v->hidden; at < v->hidden + 2; ++at)
-        if (at >= v->position && at < v->position + static_cast<std::uint64_t>(got))
-            bytes[at - v->position] = 0;
     v->position += static_cast<std::uint64_t>(got);
     return static_cast<uLong>(got);
 }
@@ -163,7 +158,6 @@ bool find_end_record(Reader &r) {
             continue;
         std::uint64_t offset = r.size - tail + at;
         r.view.end = offset + end_record_size;
-        r.view.hidden = offset + 20;
         // Disk numbers, entry counts, directory size and offset all 0 at the
         // very start: an archive without entries, which the library cannot open.
         r.empty = offset == 0 && std::all_of(e + 4, e + 20, [](unsigned char c) { return c == 0; });

@@ -11,6 +11,8 @@
   ziptool.py badcrc ZIP NAME       changes the stored CRC of NAME (local and central header)
   ziptool.py patch ZIP NAME F=V..  sets header fields of NAME: method, usize, csize (local and
                                    central header), z64usize (the central Zip64 extra field)
+  ziptool.py overlap ZIP N         repeats the central header of the first entry N times in all,
+                                   so that N entries share one entry's data
   ziptool.py bulk OUT MB           OUT with a 1 KB "release.nfo" and MB megabytes of random data
                                    in stored entries of 4 MB
 """
@@ -108,6 +110,18 @@ def patch(path, name, fields):
     open(path, "wb").write(data)
 
 
+def overlap(path, copies):
+    data = open(path, "rb").read()
+    with zipfile.ZipFile(path) as z:
+        start = z.start_dir
+        first = list(central_headers(data, z))
+    end = first[1][0] if len(first) > 1 else data.rfind(b"PK\x05\x06")
+    directory = data[start:end] * copies
+    record = bytearray(data[data.rfind(b"PK\x05\x06"):])
+    record[8:16] = struct.pack("<HHII", copies, copies, len(directory), start)
+    open(path, "wb").write(data[:start] + directory + record)
+
+
 def bulk(out, megabytes):
     with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
         z.writestr("release.nfo", b"nfo line\n" * 114)
@@ -127,6 +141,8 @@ if __name__ == "__main__":
         badcrc(sys.argv[2], sys.argv[3])
     elif cmd == "patch":
         patch(sys.argv[2], sys.argv[3], sys.argv[4:])
+    elif cmd == "overlap":
+        overlap(sys.argv[2], int(sys.argv[3]))
     elif cmd == "bulk":
         bulk(sys.argv[2], int(sys.argv[3]))
     else:
