@@ -12,6 +12,30 @@
  * renamed over the upload. On any failure the temporary archive is deleted
  * and the upload stays exactly as it was.
  *
+ * Every entry tested must give exactly its declared uncompressed size (the
+ * Zip64 sizes where the 32-bit fields hold markers) with its declared
+ * CRC-32, computed by the check; it may never give more. Two limits bound
+ * what an upload makes the check write, both decimal settings where 0 turns
+ * the limit off: "zip_extract_max" (default 1048576 bytes) for each
+ * extracted file, decided on the declared size before anything is written;
+ * "zip_ratio_max" (default 200) for the whole archive, decided on the
+ * declared sizes before any entry is read: the entries to test may unpack
+ * to no more than that many times their packed size (counted as at most
+ * the upload's size, so that entries sharing their data gain nothing),
+ * except in all to 1 MiB. A setting that is not a number fails the check.
+ * Only stored and deflated entries are supported.
+ *
+ * The rebuilt archive and each extracted file are written into files
+ * without a name (O_TMPFILE) and named only when complete and verified, so
+ * that a check killed at any moment leaves only the upload (old or rebuilt)
+ * and finished extracted files. The rebuilt archive is linked as the
+ * "-processing" name and renamed over the upload, with the upload's owner
+ * (when the check may give files away), group and mode; a regular
+ * "-processing" file found at the start (a check killed between the two
+ * steps) is removed, which is said on standard error. Where the file system
+ * or a chroot without /proc cannot name such files, both are written under
+ * their names at once and removed on failure.
+ *
  * Copied entries keep their names, dates and methods (stored or deflated,
  * deflated ones compressed again at the default level); they lose their file
  * attributes, extra fields and comments. Extracted files are created under
@@ -57,8 +81,10 @@ int zip_dupe(ht_table *table, const char *file, const char *dir);
  * ("|"-separated fnmatch patterns, matched against the lower-cased base
  * name) into dir, and printing "zip_showfile" per entry. Returns 1 when
  * every entry passed; 0 after printing the failed step through
- * "check_errormsg" (a damaged entry, a CRC mismatch and an entry name of
- * ZIP_NAME_SIZE bytes or more included). zip stays open in both cases.
+ * "check_errormsg" (a damaged entry, a short entry or a CRC mismatch, an
+ * unsupported method, an entry name of ZIP_NAME_SIZE bytes or more, a limit
+ * passed, a failed write of an extracted file included). zip stays open in
+ * both cases.
  */
 int zip_test_and_extract(ht_table *table, const char *path, const char *dir, zipFile zip);
 
@@ -83,7 +109,9 @@ int zip_convert_fi_to_zi(const unz_file_info *fi, zip_fileinfo *zi);
 
 /*
  * Puts the entry's name, sizes in KiB ("%.1f"), method ("m8") and status
- * into the table under the tmp_zip_last_* keys.
+ * into the table under the tmp_zip_last_* keys. The sizes are taken as they
+ * stand in fi: for a Zip64 entry the caller puts the 64-bit sizes there
+ * (the library leaves the markers 0xFFFFFFFF).
  */
 void zip_make_last_zf_vars(ht_table *table, const unz_file_info *fi, const char *name, const char *status);
 
