@@ -75,7 +75,7 @@ bool clear_temp_name(const std::string &path) {
         return errno == ENOENT;
     if (!S_ISREG(st.st_mode) || ::unlink(path.c_str()) != 0)
         return false;
-    std::fprintf(stderr, "sitekit: removed %s, left behind by an interrupted check\n", path.c_str());
+    (void)std::fprintf(stderr, "sitekit: removed %s, left behind by an interrupted check\n", path.c_str());
     return true;
 }
 

@@ -257,7 +257,7 @@ bool apply_zip64_sizes(unz_file_info64 &info, const unsigned char *extra, std::s
             break;
         if (id != zip64_extra_id)
             continue;
-        std::size_t needed = 8 * ((want_size ? 1 : 0) + (want_zsize ? 1 : 0));
+        std::size_t needed = std::size_t{8} * ((want_size ? 1U : 0U) + (want_zsize ? 1U : 0U));
         if (length < needed)
             return false;
         if (want_size) {
