@@ -92,7 +92,7 @@ std::vector<std::string> names_in(const std::string &dir) {
 }
 
 pid_t start_child(const std::function<int()> &body) {
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
         int null = ::open("/dev/null", O_WRONLY);
@@ -110,18 +110,18 @@ int wait_child(pid_t pid) {
 }
 
 int run_with_file_limit(long max_bytes, const std::string &out_path, const std::function<int()> &body) {
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
         int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
-        std::signal(SIGXFSZ, SIG_IGN);
+        (void)std::signal(SIGXFSZ, SIG_IGN);
         struct rlimit lim {
             static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)
         };
         setrlimit(RLIMIT_FSIZE, &lim);
         int rc = body();
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
         _exit(rc);
     }
     return wait_child(pid);
