@@ -54,12 +54,13 @@ const char *next_word(st_state *st) {
     return nullptr;
 }
 
-int words_left(const st_state *st) {
-    int n = 0;
-    for (int i = st->next; i < st->count; ++i)
+// True when at least n words are left. The scan stops at the n-th word, so
+// that taking a line's triples one after another stays linear in its length.
+bool words_left(const st_state *st, std::size_t n) {
+    for (int i = st->next; i < st->count && n > 0; ++i)
         if (st->tokens[i][0] != '\0')
-            ++n;
-    return n;
+            --n;
+    return n == 0;
 }
 
 // The tokenizer state released when the holder goes.
@@ -78,7 +79,7 @@ enum class triple { ok, end, bad };
 
 triple parse_triple(st_state *st, int *counter, gl_sec_stats **out) {
     *out = nullptr;
-    if (words_left(st) < 3)
+    if (!words_left(st, 3))
         return triple::end;
     int64_t numbers[3];
     for (int64_t &n : numbers)
@@ -281,7 +282,7 @@ extern "C" gl_stats *_gl_parse_stats(const char *line, const char *user) {
     if (!line)
         return nullptr;
     tokens t(line, " ");
-    if (!t.ok || words_left(&t.st) < 4)
+    if (!t.ok || !words_left(&t.st, 4))
         return nullptr;
     stats_ptr stats(static_cast<gl_stats *>(std::calloc(1, sizeof(gl_stats))), &_gl_free_stats);
     if (!stats)
@@ -471,7 +472,7 @@ extern "C" int statfile_get_ratio(const char *path, int section) {
         if (!t.ok)
             return -1;
         next_word(&t.st); // the keyword
-        if (words_left(&t.st) <= section)
+        if (!words_left(&t.st, static_cast<std::size_t>(section) + 1))
             return -1;
         for (int i = 0; i < section; ++i)
             next_word(&t.st);

@@ -378,6 +378,21 @@ TEST_F(StatfileFile, WritesOddlyFormedUserfilesBackWithoutLoss) {
     }
 }
 
+// Lines of a megabyte: the statistics line is rebuilt whole with only its
+// section 1 changed, the other long line is written back as read.
+TEST_F(StatfileFile, EditsMegabyteLinesByteExact) {
+    std::string stats = "ALLUP", stats_after = "ALLUP";
+    for (int i = 0; stats.size() < 1024 * 1024; ++i) {
+        std::string triple = " " + std::to_string(i) + " " + std::to_string(i * 1000) + " 7";
+        stats += triple;
+        stats_after += i == 1 ? " 2 1001 8" : triple;
+    }
+    std::string tagline = "TAGLINE " + std::string(1024 * 1024, 't');
+    write_file(path, "USER x\n" + tagline + "\n" + stats + "\n");
+    EXPECT_EQ(statfile_add_stats(path.c_str(), 1, 1, 1, 0, 1, -1), 1);
+    EXPECT_EQ(read_file(path), "USER x\n" + tagline + "\n" + stats_after + "\n");
+}
+
 TEST_F(StatfileFile, MissingUserfileFailsWithoutATemporaryFile) {
     sktest::make_dirs(dir / "users");
     EXPECT_EQ(statfile_add_stats(path.c_str(), 1, 1, 1, 1, 0, 0), -1);
