@@ -7,6 +7,7 @@
 #include <string>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "checks_support.h"
@@ -137,6 +138,21 @@ TEST_F(NfoCheck, KeepsPermissionBits) {
     struct stat st;
     ASSERT_EQ(stat(nfo.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
+}
+
+// A cleaned text equal to the NFO leaves the file as it is.
+TEST_F(NfoCheck, LeavesAnUnchangedNfoInPlace) {
+    write_file(nfo, "one\ntwo\n");
+    struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, nfo.c_str(), old_times, 0), 0);
+    struct stat was, is;
+    ASSERT_EQ(stat(nfo.c_str(), &was), 0);
+    ASSERT_EQ(check(), 1);
+    ASSERT_EQ(stat(nfo.c_str(), &is), 0);
+    EXPECT_EQ(is.st_ino, was.st_ino);
+    EXPECT_EQ(is.st_mtime, 1000000000);
+    EXPECT_EQ(read_file(nfo), "one\ntwo\n");
+    EXPECT_EQ(entries_in_release(), 1);
 }
 
 TEST_F(NfoCheck, FailedWriteKeepsTheOldNfo) {
