@@ -160,11 +160,13 @@ const char *user_of(const char *path) {
     return slash ? slash + 1 : nullptr;
 }
 
-// Reads the userfile, writes each line (chosen by choose) to the temporary
-// file and renames it over the userfile, all under the userfile's lock.
-// Lines are read whole: the limit is the file's size. A line that holds a NUL
-// byte cannot be parsed without losing what follows the NUL; it is written
-// back byte for byte (and counted when recognised).
+// Reads the userfile and builds its new text, each line chosen by choose and
+// ended by one LF; when some line's text changed, writes the new text to the
+// temporary file and renames it over the userfile, all under the userfile's
+// lock. When no line changed the userfile is left as it is, line ends and
+// all. Lines are read whole: the limit is the file's size. A line that holds
+// a NUL byte cannot be parsed without losing what follows the NUL; it is
+// written back byte for byte (and counted when recognised).
 int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
     if (!path)
         return -1;
@@ -178,16 +180,9 @@ int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
     int max_len = static_cast<int>(reader.size);
     std::vector<char> line(static_cast<std::size_t>(max_len) + 1);
 
-    const std::string tmp_path = std::string(path) + ".pre-tmp";
-    sk::unique_file tmp = create_temporary(tmp_path);
-    if (!tmp)
-        return -1;
-    auto fail = [&] {
-        tmp.reset();
-        ::unlink(tmp_path.c_str());
-        return -1;
-    };
-
+    std::string text;
+    text.reserve(static_cast<std::size_t>(reader.size) + 1);
+    bool changed = false;
     int count = 0;
     for (;;) {
         int64_t start = reader.pos;
@@ -197,17 +192,31 @@ int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
         sk::malloc_ptr<char> rebuilt;
         choice c = choose(line.data(), ctx, rebuilt);
         if (c == choice::fail)
-            return fail();
+            return -1;
         if (c == choice::handled)
             ++count;
-        std::string_view out(line.data(), static_cast<std::size_t>(n));
-        if (std::strlen(line.data()) < static_cast<std::size_t>(n))
-            out = std::string_view(reader.data + start, static_cast<std::size_t>(n));
-        else if (c == choice::handled)
+        std::string_view as_read(line.data(), static_cast<std::size_t>(n));
+        std::string_view out = as_read;
+        if (std::strlen(line.data()) < as_read.size())
+            out = std::string_view(reader.data + start, as_read.size());
+        else if (c == choice::handled && as_read != rebuilt.get()) {
             out = rebuilt.get();
-        if (std::fwrite(out.data(), 1, out.size(), tmp.get()) != out.size() ||
-            std::fputc('\n', tmp.get()) == EOF)
-            return fail();
+            changed = true;
+        }
+        text.append(out);
+        text.push_back('\n');
+    }
+    if (!changed)
+        return count;
+
+    const std::string tmp_path = std::string(path) + ".pre-tmp";
+    sk::unique_file tmp = create_temporary(tmp_path);
+    if (!tmp)
+        return -1;
+    if (std::fwrite(text.data(), 1, text.size(), tmp.get()) != text.size()) {
+        tmp.reset();
+        ::unlink(tmp_path.c_str());
+        return -1;
     }
     if (!sk::commit_replacement(tmp.release(), tmp_path, path, &file.st))
         return -1;
