@@ -30,7 +30,8 @@ constexpr std::string_view kStatsHelp =
     "reset: sets every section of the lines whose keyword is named (e.g. WKUP)\n"
     "       to 0 0 0 and prints each line's old values.\n"
     "ratio: prints the RATIO value of SECTION (0 means leech).\n"
-    "The userfile is rewritten through a copy; it is unchanged after a failure.\n";
+    "The userfile is rewritten through a copy; it is unchanged after a failure,\n"
+    "and it is not written at all when no line changes.\n";
 
 std::string userfile_path(const std::string &arg) {
     if (arg.find('/') != std::string::npos)

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <regex.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +101,11 @@ int check(ht_table *table, const char *dir) {
     const char *path = ht_get(table, "path");
     struct stat st;
     if (!path || stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    // The rewrite goes through a new file and a rename, which the directory
+    // allows even where the NFO itself is read-only: what its user may not
+    // write is left as it is.
+    if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0)
         return 0;
     unique_list lines(str_load(nullptr, path));
     if (!lines && st.st_size > 0)

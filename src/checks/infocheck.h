@@ -52,9 +52,11 @@ int nfo_dupe(ht_table *table, const char *file, const char *dir);
  * gives %{DIR}. The new text is written beside the NFO and renamed over it,
  * keeping its permission bits, only when every byte was written; otherwise
  * the "check_errormsg" format is printed with "Writing cleaned nfo", the
- * NFO keeps its old content, and the result is still 1. Returns 0, the NFO
- * untouched, when "path" is absent, cannot be read, or the new text cannot
- * be created beside it.
+ * NFO keeps its old content, and the result is still 1. A new text equal to
+ * the NFO leaves the file as it is. A symbolic link at "path" is replaced by
+ * the new file; the file it points to is not changed. Returns 0, the NFO
+ * untouched, when "path" is absent, cannot be read, may not be written by
+ * the effective user, or the new text cannot be created beside it.
  */
 int nfo_check(ht_table *table, const char *file, const char *dir, const char *unused);
 

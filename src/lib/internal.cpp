@@ -83,6 +83,41 @@ bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::strin
                         const struct stat *original) noexcept {
     bool ok = std::fflush(tmp) == 0 && !std::ferror(tmp);
     int fd = fileno(tmp);
+    // True when the copy holds exactly the bytes of the regular file at
+    // target. The copy may be open for writing only, so it is read again
+    // through its name, after making sure that the name still leads to it.
+    auto same_content = [&]() noexcept {
+        struct stat written, there;
+        if (fstat(fd, &written) != 0 || ::stat(target.c_str(), &there) != 0 || !S_ISREG(there.st_mode) ||
+            written.st_size != there.st_size)
+            return false;
+        unique_fd copy(::open(tmp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        unique_fd old(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        struct stat sc, so;
+        if (!copy || !old || fstat(copy.get(), &sc) != 0 || fstat(old.get(), &so) != 0 ||
+            sc.st_dev != written.st_dev || sc.st_ino != written.st_ino || !S_ISREG(so.st_mode) ||
+            so.st_size != written.st_size)
+            return false;
+        constexpr std::size_t chunk = 64 * 1024;
+        malloc_ptr<char> buf(static_cast<char *>(std::malloc(2 * chunk)));
+        if (!buf)
+            return false;
+        for (off_t at = 0; at < written.st_size;) {
+            ssize_t n = ::pread(copy.get(), buf.get(), chunk, at);
+            if (n <= 0 || ::pread(old.get(), buf.get() + chunk, static_cast<std::size_t>(n), at) != n ||
+                std::memcmp(buf.get(), buf.get() + chunk, static_cast<std::size_t>(n)) != 0)
+                return false;
+            at += n;
+        }
+        return true;
+    };
+    // A copy equal to the target changes nothing: the target keeps its inode
+    // and times, and the copy goes.
+    if (ok && same_content()) {
+        (void)std::fclose(tmp);
+        ::unlink(tmp_path.c_str());
+        return true;
+    }
     if (ok && original) {
         ok = fchmod(fd, original->st_mode & 07777) == 0;
         // Only a privileged process may give the file away; the owner is kept

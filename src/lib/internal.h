@@ -107,9 +107,11 @@ bool write_all(int fd, const void *data, std::size_t size) noexcept;
 // Finishes the replacement of target by a temporary file written through
 // tmp: flushes, syncs to disk and closes tmp, gives it the permission bits
 // (and, where allowed, the owner) of original when that is given, and
-// renames it over target. Takes ownership of tmp. On any failure the
-// temporary file is removed, target is left as it was, and the result is
-// false.
+// renames it over target. Takes ownership of tmp. When the temporary file
+// holds exactly the bytes of target, target is left as it is (same inode,
+// same times), the temporary file is removed, and the result is true. On any
+// failure the temporary file is removed, target is left as it was, and the
+// result is false.
 bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::string &target,
                         const struct stat *original) noexcept;
 

@@ -54,12 +54,13 @@ const char *next_word(st_state *st) {
     return nullptr;
 }
 
-int words_left(const st_state *st) {
-    int n = 0;
-    for (int i = st->next; i < st->count; ++i)
+// True when at least n words are left. The scan stops at the n-th word, so
+// that taking a line's triples one after another stays linear in its length.
+bool words_left(const st_state *st, std::size_t n) {
+    for (int i = st->next; i < st->count && n > 0; ++i)
         if (st->tokens[i][0] != '\0')
-            ++n;
-    return n;
+            --n;
+    return n == 0;
 }
 
 // The tokenizer state released when the holder goes.
@@ -78,7 +79,7 @@ enum class triple { ok, end, bad };
 
 triple parse_triple(st_state *st, int *counter, gl_sec_stats **out) {
     *out = nullptr;
-    if (words_left(st) < 3)
+    if (!words_left(st, 3))
         return triple::end;
     int64_t numbers[3];
     for (int64_t &n : numbers)
@@ -159,11 +160,13 @@ const char *user_of(const char *path) {
     return slash ? slash + 1 : nullptr;
 }
 
-// Reads the userfile, writes each line (chosen by choose) to the temporary
-// file and renames it over the userfile, all under the userfile's lock.
-// Lines are read whole: the limit is the file's size. A line that holds a NUL
-// byte cannot be parsed without losing what follows the NUL; it is written
-// back byte for byte (and counted when recognised).
+// Reads the userfile and builds its new text, each line chosen by choose and
+// ended by one LF; when some line's text changed, writes the new text to the
+// temporary file and renames it over the userfile, all under the userfile's
+// lock. When no line changed the userfile is left as it is, line ends and
+// all. Lines are read whole: the limit is the file's size. A line that holds
+// a NUL byte cannot be parsed without losing what follows the NUL; it is
+// written back byte for byte (and counted when recognised).
 int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
     if (!path)
         return -1;
@@ -177,16 +180,9 @@ int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
     int max_len = static_cast<int>(reader.size);
     std::vector<char> line(static_cast<std::size_t>(max_len) + 1);
 
-    const std::string tmp_path = std::string(path) + ".pre-tmp";
-    sk::unique_file tmp = create_temporary(tmp_path);
-    if (!tmp)
-        return -1;
-    auto fail = [&] {
-        tmp.reset();
-        ::unlink(tmp_path.c_str());
-        return -1;
-    };
-
+    std::string text;
+    text.reserve(static_cast<std::size_t>(reader.size) + 1);
+    bool changed = false;
     int count = 0;
     for (;;) {
         int64_t start = reader.pos;
@@ -196,17 +192,31 @@ int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
         sk::malloc_ptr<char> rebuilt;
         choice c = choose(line.data(), ctx, rebuilt);
         if (c == choice::fail)
-            return fail();
+            return -1;
         if (c == choice::handled)
             ++count;
-        std::string_view out(line.data(), static_cast<std::size_t>(n));
-        if (std::strlen(line.data()) < static_cast<std::size_t>(n))
-            out = std::string_view(reader.data + start, static_cast<std::size_t>(n));
-        else if (c == choice::handled)
+        std::string_view as_read(line.data(), static_cast<std::size_t>(n));
+        std::string_view out = as_read;
+        if (std::strlen(line.data()) < as_read.size())
+            out = std::string_view(reader.data + start, as_read.size());
+        else if (c == choice::handled && as_read != rebuilt.get()) {
             out = rebuilt.get();
-        if (std::fwrite(out.data(), 1, out.size(), tmp.get()) != out.size() ||
-            std::fputc('\n', tmp.get()) == EOF)
-            return fail();
+            changed = true;
+        }
+        text.append(out);
+        text.push_back('\n');
+    }
+    if (!changed)
+        return count;
+
+    const std::string tmp_path = std::string(path) + ".pre-tmp";
+    sk::unique_file tmp = create_temporary(tmp_path);
+    if (!tmp)
+        return -1;
+    if (std::fwrite(text.data(), 1, text.size(), tmp.get()) != text.size()) {
+        tmp.reset();
+        ::unlink(tmp_path.c_str());
+        return -1;
     }
     if (!sk::commit_replacement(tmp.release(), tmp_path, path, &file.st))
         return -1;
@@ -281,7 +291,7 @@ extern "C" gl_stats *_gl_parse_stats(const char *line, const char *user) {
     if (!line)
         return nullptr;
     tokens t(line, " ");
-    if (!t.ok || words_left(&t.st) < 4)
+    if (!t.ok || !words_left(&t.st, 4))
         return nullptr;
     stats_ptr stats(static_cast<gl_stats *>(std::calloc(1, sizeof(gl_stats))), &_gl_free_stats);
     if (!stats)
@@ -471,7 +481,7 @@ extern "C" int statfile_get_ratio(const char *path, int section) {
         if (!t.ok)
             return -1;
         next_word(&t.st); // the keyword
-        if (words_left(&t.st) <= section)
+        if (!words_left(&t.st, static_cast<std::size_t>(section) + 1))
             return -1;
         for (int i = 0; i < section; ++i)
             next_word(&t.st);

@@ -18,8 +18,10 @@
  * Editors of one userfile are serialised with an advisory lock (flock) on the
  * userfile for the whole read-modify-rename, so concurrent edits all count.
  * Lines are written back whole whatever their length, each ended by one LF.
- * On any failure the userfile is left exactly as it was and no temporary
- * file stays behind.
+ * When no line's text changes (nothing matched, or the new values equal the
+ * old), nothing is written: the userfile keeps its inode, times and line
+ * ends. On any failure the userfile is left exactly as it was and no
+ * temporary file stays behind.
  *
  * Ownership: every gl_stats record, gl_sec_stats record and text that an
  * operation returns is new and belongs to the caller: texts and single

@@ -7,7 +7,9 @@
 #include <string>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "checks_support.h"
 #include "testsupport.h"
@@ -137,6 +139,66 @@ TEST_F(NfoCheck, KeepsPermissionBits) {
     struct stat st;
     ASSERT_EQ(stat(nfo.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
+}
+
+// The check rewrites only what its user may write itself, although the
+// release directory would let it replace the file. A symbolic link is
+// replaced by the cleaned copy; the file it leads to is not changed.
+TEST_F(NfoCheck, RewritesOnlyWhatItsUserMayWrite) {
+    const std::string target = tmp / "elsewhere.nfo";
+    struct Case {
+        const char *name;
+        bool link;
+        mode_t mode;
+        int result;
+        const char *after; // what path gives afterwards
+    } cases[] = {
+        {"read-only file", false, 0444, 0, "one\r\ndropped\r\n"},
+        {"link to a read-only file", true, 0444, 0, "one\r\ndropped\r\n"},
+        {"link to a writable file", true, 0666, 1, "one\n"},
+    };
+    write_file(tmp / "clean", "dropped\n");
+    put("nfo_cleanlist", tmp / "clean");
+    ASSERT_EQ(chmod(tmp.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(release.c_str(), 0777), 0);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink(nfo.c_str());
+        const std::string &file = c.link ? target : nfo;
+        write_file(file, "one\r\ndropped\r\n");
+        ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
+        if (c.link) {
+            ASSERT_EQ(symlink(target.c_str(), nfo.c_str()), 0);
+        }
+        int rc =
+            sktest::run_unprivileged([&] { return nfo_check(&table, "rel.nfo", release.c_str(), nullptr); });
+        if (rc < 0)
+            GTEST_SKIP() << "cannot run as an unprivileged user";
+        EXPECT_EQ(rc, c.result);
+        EXPECT_EQ(read_file(nfo), c.after);
+        struct stat st;
+        ASSERT_EQ(lstat(nfo.c_str(), &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), c.link && c.result == 0);
+        if (c.link) {
+            EXPECT_EQ(read_file(target), "one\r\ndropped\r\n");
+        }
+        EXPECT_EQ(entries_in_release(), 1);
+    }
+}
+
+// A cleaned text equal to the NFO leaves the file as it is.
+TEST_F(NfoCheck, LeavesAnUnchangedNfoInPlace) {
+    write_file(nfo, "one\ntwo\n");
+    struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, nfo.c_str(), old_times, 0), 0);
+    struct stat was, is;
+    ASSERT_EQ(stat(nfo.c_str(), &was), 0);
+    ASSERT_EQ(check(), 1);
+    ASSERT_EQ(stat(nfo.c_str(), &is), 0);
+    EXPECT_EQ(is.st_ino, was.st_ino);
+    EXPECT_EQ(is.st_mtime, 1000000000);
+    EXPECT_EQ(read_file(nfo), "one\ntwo\n");
+    EXPECT_EQ(entries_in_release(), 1);
 }
 
 TEST_F(NfoCheck, FailedWriteKeepsTheOldNfo) {

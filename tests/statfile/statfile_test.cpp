@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -376,6 +378,54 @@ TEST_F(StatfileFile, WritesOddlyFormedUserfilesBackWithoutLoss) {
         EXPECT_EQ(read_file(path), c.after) << c.name;
         EXPECT_FALSE(sktest::file_exists(tmp_path)) << c.name;
     }
+}
+
+// Lines of a megabyte: the statistics line is rebuilt whole with only its
+// section 1 changed, the other long line is written back as read.
+TEST_F(StatfileFile, EditsMegabyteLinesByteExact) {
+    std::string stats = "ALLUP", stats_after = "ALLUP";
+    for (int i = 0; stats.size() < 1024 * 1024; ++i) {
+        std::string triple = " " + std::to_string(i) + " " + std::to_string(i * 1000) + " 7";
+        stats += triple;
+        stats_after += i == 1 ? " 2 1001 8" : triple;
+    }
+    std::string tagline = "TAGLINE " + std::string(1024 * 1024, 't');
+    write_file(path, "USER x\n" + tagline + "\n" + stats + "\n");
+    EXPECT_EQ(statfile_add_stats(path.c_str(), 1, 1, 1, 0, 1, -1), 1);
+    EXPECT_EQ(read_file(path), "USER x\n" + tagline + "\n" + stats_after + "\n");
+}
+
+// An edit that changes no line's text writes nothing: not even the line ends
+// or the missing final line end are touched.
+TEST_F(StatfileFile, LeavesTheUserfileAloneWhenNothingChanges) {
+    const std::string before = "USER x\r\nALLUP 1 2 3\r\nWKUP 4 5 6\r\nCREDITS 5";
+    str_list *keywords = str_add(nullptr, "DAYUP");
+    struct Case {
+        const char *name;
+        int result;
+        std::function<int()> edit;
+        const char *after; // nullptr: the file is left as it was
+    } cases[] = {
+        {"reset matching no line", 0,
+         [&] { return statfile_set_stats(path.c_str(), 0, 0, 0, keywords, nullptr); }, nullptr},
+        {"adding nothing", 3, [&] { return statfile_add_stats(path.c_str(), 0, 0, 0, 0, 0, 0); }, nullptr},
+        {"missing section", 3, [&] { return statfile_add_stats(path.c_str(), 1, 1, 1, 1, 4, 4); }, nullptr},
+        {"a real change", 3, [&] { return statfile_add_stats(path.c_str(), 1, 1, 1, 1, 0, 0); },
+         "USER x\nALLUP 2 3 4\nWKUP 5 6 7\nCREDITS 6\n"},
+    };
+    for (const auto &c : cases) {
+        write_file(path, before);
+        struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+        struct stat was, is;
+        ASSERT_EQ(stat(path.c_str(), &was), 0);
+        EXPECT_EQ(c.edit(), c.result) << c.name;
+        ASSERT_EQ(stat(path.c_str(), &is), 0);
+        EXPECT_EQ(read_file(path), c.after ? c.after : before) << c.name;
+        EXPECT_EQ(is.st_ino == was.st_ino && is.st_mtime == 1000000000, !c.after) << c.name;
+        EXPECT_FALSE(sktest::file_exists(tmp_path)) << c.name;
+    }
+    str_close(keywords);
 }
 
 TEST_F(StatfileFile, MissingUserfileFailsWithoutATemporaryFile) {

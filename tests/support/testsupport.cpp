@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +107,24 @@ RunResult run_command(const std::string &command_line) {
 std::string build_path(std::string_view rel) {
     const char *dir = std::getenv("SITEKIT_BUILD_DIR");
     return std::string(dir ? dir : ".") + "/" + std::string(rel);
+}
+
+int run_unprivileged(const std::function<int()> &body) {
+    if (geteuid() != 0)
+        return body();
+    pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        gid_t none = 65534;
+        if (setgroups(1, &none) != 0 || setgid(none) != 0 || setuid(65534) != 0)
+            _exit(255);
+        _exit(body() & 0xff);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 } // namespace sktest

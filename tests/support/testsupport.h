@@ -3,6 +3,7 @@
 #ifndef SITEKIT_TESTSUPPORT_H
 #define SITEKIT_TESTSUPPORT_H
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,12 @@ RunResult run_command(const std::string &command_line);
 
 // A built program of the tree, found through SITEKIT_BUILD_DIR.
 std::string build_path(std::string_view rel);
+
+// Runs body as an unprivileged user, for tests of permissions (which do not
+// bind root): when the process is root, in a child that has dropped to
+// uid and gid 65534, with body's result (0 to 254) as its exit status;
+// otherwise directly. -1 when privileges could not be dropped.
+int run_unprivileged(const std::function<int()> &body);
 
 } // namespace sktest
 
