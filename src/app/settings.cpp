@@ -14,6 +14,7 @@ const std::vector<std::string> kSettingKeys = {
     "zip_extract",  "zip_unwanteddir", "zip_showfile",  "check_errormsg",
     "zip_success",  "zip_adfilename",  "zip_ad",        "zip_adcomment",
     "nfo_cleanlist", "nfo_prepend",    "nfo_append",    "nfo_unwanteddir",
+    "zip_extract_max", "zip_ratio_max",
 };
 
 namespace {

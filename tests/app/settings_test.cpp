@@ -62,4 +62,14 @@ TEST(SettingsFile, MissingDirectoryAndUnreadableFilesAreNotOpened) {
     EXPECT_EQ(ht_count(&t.t), 0u);
 }
 
+// Every key the shipped example sets must be one the reader takes, or a site
+// that copies the example loses the setting with only a warning.
+TEST(SettingsFile, ShippedExampleLoadsWithoutWarnings) {
+    Table t;
+    auto r = load_settings(SITEKIT_SOURCE_DIR "/src/app/checks.conf.example", &t.t);
+    ASSERT_TRUE(r.opened);
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
+    EXPECT_STREQ(t.get("zip_extract_max"), "1048576");
+}
+
 } // namespace
