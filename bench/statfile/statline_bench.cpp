@@ -50,16 +50,17 @@ volatile std::size_t sink; // keeps the results from being optimised away
 int main(int argc, char **argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
     if (rounds < 1) {
-        std::fprintf(stderr, "usage: statline_bench [ROUNDS]\n");
+        (void)std::fprintf(stderr, "usage: statline_bench [ROUNDS]\n");
         return 2;
     }
     std::printf("%10s %12s %12s %12s %10s %10s\n", "line bytes", "parse ns/B", "edit ns/B", "memchr ns/B",
                 "parse/floor", "edit/floor");
     for (std::size_t size : {10u << 10, 100u << 10, 1u << 20, 4u << 20}) {
         std::string line = stats_line(size);
-        double floor = ns_per_byte(line.size(), rounds, [&] {
-            sink = sink + (std::memchr(line.data(), '\n', line.size()) != nullptr);
-        });
+        const void *text = line.data();
+        std::size_t bytes = line.size();
+        double floor =
+            ns_per_byte(bytes, rounds, [&] { sink = sink + (std::memchr(text, '\n', bytes) != nullptr); });
         double parse = ns_per_byte(line.size(), rounds, [&] {
             gl_stats *stats = _gl_parse_stats(line.c_str(), "user");
             sink = sink + (stats != nullptr);

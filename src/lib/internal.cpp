@@ -98,7 +98,7 @@ bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::strin
             sc.st_dev != written.st_dev || sc.st_ino != written.st_ino || !S_ISREG(so.st_mode) ||
             so.st_size != written.st_size)
             return false;
-        constexpr std::size_t chunk = 64 * 1024;
+        constexpr std::size_t chunk = std::size_t{64} * 1024;
         malloc_ptr<char> buf(static_cast<char *>(std::malloc(2 * chunk)));
         if (!buf)
             return false;
