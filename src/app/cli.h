@@ -69,8 +69,12 @@ std::optional<double> parse_double(std::string_view text);
 // prefix; other paths are kept.
 std::string daemon_view(const std::string &path);
 
-// Writes JSON values to stdout. Strings are escaped; bytes above 0x7f are
-// written as \u00XX (the daemon's texts carry no encoding).
+// A JSON string of text. Valid UTF-8 is written as it is; each byte that is
+// not part of a valid UTF-8 sequence (overlong forms, surrogates and code
+// points above U+10FFFF are not valid) is written as the escaped lone
+// surrogate \udcXX, XX being the byte (0x80 to 0xff), which no valid text
+// gives, so the bytes can be had back. '"', '\\', the control characters
+// and DEL are escaped.
 std::string json_string(std::string_view text);
 
 // A JSON object written one member at a time: {"a":1,"b":"x"}.
