@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace sk::cli {
 
 std::optional<std::string> Parsed::value(std::string_view name) const {
@@ -130,6 +132,32 @@ std::string daemon_view(const std::string &path) {
     if (path[root.size()] != '/')
         return path;
     return path.substr(root.size());
+}
+
+std::string open_reason(int error, bool not_regular, mode_t type) {
+    if (!not_regular)
+        return std::strerror(error);
+    type &= S_IFMT;
+    if (type == S_IFDIR)
+        return "it is a directory";
+    const char *kind = type == S_IFIFO    ? "a FIFO"
+                       : type == S_IFSOCK ? "a socket"
+                       : type == S_IFCHR  ? "a character device"
+                       : type == S_IFBLK  ? "a block device"
+                                          : "something else";
+    return std::string("it is not a regular file but ") + kind;
+}
+
+std::string open_reason(const sk::regular_file &file) {
+    return open_reason(file.error, file.not_regular, file.st.st_mode);
+}
+
+std::string open_failure(std::string_view action, const std::string &path, const sk::regular_file &file,
+                         std::string_view todo) {
+    std::string message = std::string(action) + " " + path + ": " + open_reason(file);
+    if (file.not_regular)
+        message.append("; ").append(todo);
+    return message;
 }
 
 namespace {

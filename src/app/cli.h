@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "internal.h"
+
 namespace sk::cli {
 
 // Exit statuses, the same for every subcommand.
@@ -68,6 +70,17 @@ std::optional<double> parse_double(std::string_view text);
 // with a site root set, an absolute path below the root loses the root's
 // prefix; other paths are kept.
 std::string daemon_view(const std::string &path);
+
+// Why open_regular gave no file, for a message: the system's reason, "it is
+// a directory", or "it is not a regular file but a FIFO" (a device, a socket).
+std::string open_reason(const sk::regular_file &file);
+// The same from the parts: errno, and the file type of a file that is not regular.
+std::string open_reason(int error, bool not_regular, mode_t type);
+
+// "<action> <path>: <reason>", and "; <todo>" when the path names something
+// else than a regular file.
+std::string open_failure(std::string_view action, const std::string &path, const sk::regular_file &file,
+                         std::string_view todo);
 
 // A JSON string of text. Valid UTF-8 is written as it is; each byte that is
 // not part of a valid UTF-8 sequence (overlong forms, surrogates and code
