@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace sk::cli {
 
 std::optional<std::string> Parsed::value(std::string_view name) const {
@@ -132,24 +134,96 @@ std::string daemon_view(const std::string &path) {
     return path.substr(root.size());
 }
 
+std::string open_reason(int error, bool not_regular, mode_t type) {
+    if (!not_regular)
+        return std::strerror(error);
+    type &= S_IFMT;
+    if (type == S_IFDIR)
+        return "it is a directory";
+    const char *kind = type == S_IFIFO    ? "a FIFO"
+                       : type == S_IFSOCK ? "a socket"
+                       : type == S_IFCHR  ? "a character device"
+                       : type == S_IFBLK  ? "a block device"
+                                          : "something else";
+    return std::string("it is not a regular file but ") + kind;
+}
+
+std::string open_reason(const sk::regular_file &file) {
+    return open_reason(file.error, file.not_regular, file.st.st_mode);
+}
+
+std::string open_failure(std::string_view action, const std::string &path, const sk::regular_file &file,
+                         std::string_view todo) {
+    std::string message = std::string(action) + " " + path + ": " + open_reason(file);
+    if (file.not_regular)
+        message.append("; ").append(todo);
+    return message;
+}
+
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of s, or 0 when its
+// first byte starts none. The ranges of the second byte leave out overlong
+// forms (E0, F0), surrogates (ED) and code points above U+10FFFF (F4).
+std::size_t utf8_length(std::string_view s) {
+    auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char c = byte(0);
+    if (c < 0x80)
+        return 1;
+    std::size_t n;
+    unsigned char low = 0x80, high = 0xbf; // range of the second byte
+    if (c >= 0xc2 && c <= 0xdf) {
+        n = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        n = 3;
+        low = c == 0xe0 ? 0xa0 : 0x80;
+        high = c == 0xed ? 0x9f : 0xbf;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        n = 4;
+        low = c == 0xf0 ? 0x90 : 0x80;
+        high = c == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return 0;
+    }
+    if (s.size() < n || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xbf)
+            return 0;
+    return n;
+}
+
+} // namespace
+
 std::string json_string(std::string_view text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
+    char buf[8];
+    while (!text.empty()) {
+        unsigned char c = static_cast<unsigned char>(text.front());
+        std::size_t n = utf8_length(text);
+        if (n == 0) {
+            // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
+            std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+            out += buf;
+            n = 1;
+        } else if (n > 1) {
+            out.append(text.data(), n);
+        } else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
         }
+        text.remove_prefix(n);
     }
     return out + "\"";
 }

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "internal.h"
+
 namespace sk::cli {
 
 // Exit statuses, the same for every subcommand.
@@ -69,8 +71,23 @@ std::optional<double> parse_double(std::string_view text);
 // prefix; other paths are kept.
 std::string daemon_view(const std::string &path);
 
-// Writes JSON values to stdout. Strings are escaped; bytes above 0x7f are
-// written as \u00XX (the daemon's texts carry no encoding).
+// Why open_regular gave no file, for a message: the system's reason, "it is
+// a directory", or "it is not a regular file but a FIFO" (a device, a socket).
+std::string open_reason(const sk::regular_file &file);
+// The same from the parts: errno, and the file type of a file that is not regular.
+std::string open_reason(int error, bool not_regular, mode_t type);
+
+// "<action> <path>: <reason>", and "; <todo>" when the path names something
+// else than a regular file.
+std::string open_failure(std::string_view action, const std::string &path, const sk::regular_file &file,
+                         std::string_view todo);
+
+// A JSON string of text. Valid UTF-8 is written as it is; each byte that is
+// not part of a valid UTF-8 sequence (overlong forms, surrogates and code
+// points above U+10FFFF are not valid) is written as the escaped lone
+// surrogate \udcXX, XX being the byte (0x80 to 0xff), which no valid text
+// gives, so the bytes can be had back. '"', '\\', the control characters
+// and DEL are escaped.
 std::string json_string(std::string_view text);
 
 // A JSON object written one member at a time: {"a":1,"b":"x"}.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace sk::cli {
@@ -38,8 +39,9 @@ int open_accounts(Invocation &inv, const Parsed &p, const char *file, std::strin
     }
     const char *dir = _pwd_get_etcdir();
     std::string path = std::string(dir ? dir : "") + "/" + file;
-    if (access(path.c_str(), R_OK) != 0)
-        return fail(inv, kRefused, "cannot read " + path + ": " + std::strerror(errno) + " (check --root or --etc)");
+    if (regular_file f = open_regular(path.c_str(), O_RDONLY); !f)
+        return fail(inv, kRefused,
+                    "cannot read " + path + ": " + open_reason(f) + " (check --root or --etc)");
     return kOk;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace sk::cli {
@@ -67,8 +68,10 @@ int cmd_nukes(Invocation &inv) {
     if (!want_operands(*p, inv, 0, 1, kNukesUsage))
         return kUsage;
     std::string path = p->operands.empty() ? site_path(kNukelog) : p->operands[0];
-    if (access(path.c_str(), R_OK) != 0)
-        return fail(inv, kRefused, "cannot read the nuke log " + path + ": " + std::strerror(errno));
+    // nukelog_load gives no reason for a refusal: the open is tried here first.
+    if (regular_file log = open_regular(path.c_str(), O_RDONLY); !log)
+        return fail(inv, kRefused,
+                    open_failure("cannot read the nuke log", path, log, "name the daemon's nuke log itself"));
 
     ReleaseList releases;
     if (!nukelog_load(&releases.list, path.c_str()))

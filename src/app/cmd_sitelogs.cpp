@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "internal.h"
 #include "sitelogs.h"
+#include "sitelogs_internal.h"
 
 #include <cerrno>
 #include <climits>
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,15 +57,44 @@ std::string folder_of(const std::string &path) {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// A message for a writer that returned 0: the folder missing, or the file
-// not writable, as far as can be told afterwards.
-std::string write_failure(const std::string &path) {
+// A message for a writer that returned 0, which leaves the system's reason
+// in errno: the folder missing, the file no regular one, or that reason.
+std::string write_failure(const std::string &path, int error) {
     std::string folder = folder_of(path);
     if (access(folder.c_str(), F_OK) != 0)
         return "cannot write " + path + ": the folder " + folder + " does not exist (check --root)";
-    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
-        return "cannot write " + path + ": permission denied";
-    return "cannot write " + path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return "cannot write " + path + ": " + open_reason(0, true, st.st_mode) +
+               "; put the daemon's file there";
+    return "cannot write " + path + ": " + (error ? std::strerror(error) : "the write failed") +
+           (error == ENOSPC || error == EFBIG || error == EDQUOT ? " (free some space and try again)" : "");
+}
+
+// Runs a writer of the sitelogs library; on failure, the message.
+template <class Write> std::optional<std::string> write_or_why(const std::string &path, Write write) {
+    errno = 0;
+    if (write())
+        return std::nullopt;
+    return write_failure(path, errno);
+}
+
+std::string dirlog_failure_message(const sitelogs::dirlog_failure &why) {
+    using step = sitelogs::dirlog_failure;
+    if (why.step == step::open) {
+        struct stat st {};
+        ::stat(why.path.c_str(), &st);
+        return "cannot update the directory log " + why.path + ": " +
+               open_reason(why.error, why.not_regular, st.st_mode) +
+               (why.not_regular       ? "; put the daemon's directory log there"
+                : why.error == ENOENT ? " (the daemon creates it; check --root)"
+                                      : "");
+    }
+    std::string verb = why.step == step::read ? "read" : "write";
+    std::string todo = why.error == ENOSPC || why.error == EFBIG || why.error == EDQUOT
+                           ? "; free some space and run the update again"
+                           : "; the update can be run again";
+    return "cannot " + verb + " the directory log " + why.path + ": " + std::strerror(why.error) + todo;
 }
 
 std::string format_time(int32_t t) {
@@ -107,7 +138,12 @@ int dirlog_list(Invocation &inv, const Parsed &p) {
     if (!want_operands(p, inv, 1, 1, kDirlogUsage))
         return kUsage;
     std::string path = site_path(kDirlog);
-    unique_file f(std::fopen(path.c_str(), "rb"));
+    regular_file log = open_regular(path.c_str(), O_RDONLY);
+    if (!log)
+        return fail(
+            inv, kRefused,
+            open_failure("cannot read the directory log", path, log, "put the daemon's directory log there"));
+    unique_file f = as_file(std::move(log.fd), "rb");
     if (!f)
         return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(errno));
     std::vector<std::string> items;
@@ -149,20 +185,24 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
                            kDirlogUsage);
     if (!S_ISDIR(st.st_mode))
         return usage_error(inv, dir + " is not a directory", kDirlogUsage);
-    // The log is never created here: the daemon owns it. Checking first keeps
-    // the library from ending the process with its own message.
-    std::string log = site_path(kDirlog);
-    if (access(log.c_str(), R_OK | W_OK) != 0)
-        return fail(inv, kRefused, "cannot update the directory log " + log + ": " + std::strerror(errno) +
-                                       (errno == ENOENT ? " (the daemon creates it; check --root)" : ""));
     // The daemon's configuration is read when it is there; a file named with
-    // --config must be there.
+    // --config must be there. One that is there but cannot be read is an
+    // error too: without its root path the record would get a wrong name.
     std::string config = p.value("--config").value_or(site_path(kSysConfig));
-    if (access(config.c_str(), R_OK) == 0)
-        load_sysconfig(config.c_str());
-    else if (p.has("--config"))
-        return usage_error(inv, "cannot read the configuration " + config + ": " + std::strerror(errno),
+    regular_file conf = open_regular(config.c_str(), O_RDONLY);
+    bool default_missing = !conf && !p.has("--config") && conf.error == ENOENT;
+    if (!conf && !default_missing)
+        return usage_error(inv,
+                           open_failure("cannot read the configuration", config, conf,
+                                        "name the daemon's configuration file"),
                            kDirlogUsage);
+    if (conf) {
+        unique_file conf_file = as_file(std::move(conf.fd), "r");
+        if (!conf_file)
+            return fail(inv, kRefused,
+                        "cannot read the configuration " + config + ": " + std::strerror(errno));
+        sitelogs::read_sysconfig(conf_file.get());
+    }
     int32_t files = 0;
     uint64_t bytes = 0;
     get_dir_size(dir.c_str(), &files, &bytes);
@@ -171,8 +211,12 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
     // The record names the directory as the daemon sees it: below the site
     // root, and without the daemon's root path (which gl_dirlog_add removes).
     std::string name = daemon_view(dir);
-    if (!gl_dirlog_add(name.c_str(), user, group, static_cast<uint32_t>(files), bytes))
+    dirlog_record record;
+    if (!sitelogs::make_dirlog_record(name.c_str(), user, group, static_cast<uint32_t>(files), bytes, record))
         return fail(inv, kRefused, dir + ": the name is too long for the directory log (254 bytes at most)");
+    // The log is never created here: the daemon owns it.
+    if (sitelogs::dirlog_failure why; !sitelogs::try_store_dirlog(record, why))
+        return fail(inv, kRefused, dirlog_failure_message(why));
     if (want_json(inv, p))
         std::printf("%s\n", JsonObject()
                                 .str("dir", name)
@@ -240,8 +284,9 @@ int cmd_dupe(Invocation &inv) {
     if (!fits(inv, "FILE", file, sizeof(dupefile_record::filename), kDupeUsage) ||
         !fits(inv, "USER", user, sizeof(dupefile_record::uploader), kDupeUsage))
         return kUsage;
-    if (!gl_dupefile_add(file.c_str(), user.c_str()))
-        return fail(inv, kRefused, write_failure(site_path(kDupefile)));
+    if (auto why =
+            write_or_why(site_path(kDupefile), [&] { return gl_dupefile_add(file.c_str(), user.c_str()); }))
+        return fail(inv, kRefused, *why);
     return kOk;
 }
 
@@ -261,8 +306,8 @@ int cmd_dupelog(Invocation &inv) {
     const std::string &name = p->operands[1];
     if (name.empty() || name.find('\n') != std::string::npos)
         return usage_error(inv, "NAME must be one non-empty line", kDupelogUsage);
-    if (!gl_dupelog_add(name.c_str()))
-        return fail(inv, kRefused, write_failure(site_path(kDupelog)));
+    if (auto why = write_or_why(site_path(kDupelog), [&] { return gl_dupelog_add(name.c_str()); }))
+        return fail(inv, kRefused, *why);
     return kOk;
 }
 
@@ -281,8 +326,8 @@ int cmd_log(Invocation &inv) {
     if (text.find('\n') != std::string::npos)
         return usage_error(inv, "TEXT must be one line", kLogUsage);
     std::string log = p->value("--file").value_or(kSiteLog);
-    if (!gl_gllog_add_alt(text.c_str(), log.c_str()))
-        return fail(inv, kRefused, write_failure(site_path(log)));
+    if (auto why = write_or_why(site_path(log), [&] { return gl_gllog_add_alt(text.c_str(), log.c_str()); }))
+        return fail(inv, kRefused, *why);
     return kOk;
 }
 
@@ -302,8 +347,9 @@ int cmd_announce(Invocation &inv) {
     // event + ": " + text (+ quotes) must fit the site log's line.
     if (event.size() + text.size() + 4 > 1023)
         return usage_error(inv, "the line would be longer than 1023 characters", kAnnounceUsage);
-    if (!gl_gllog_announce(event.c_str(), text.c_str()))
-        return fail(inv, kRefused, write_failure(site_path(kSiteLog)));
+    if (auto why =
+            write_or_why(site_path(kSiteLog), [&] { return gl_gllog_announce(event.c_str(), text.c_str()); }))
+        return fail(inv, kRefused, *why);
     return kOk;
 }
 
@@ -325,8 +371,9 @@ int cmd_msg(Invocation &inv) {
     // The writer adds no line ends: the text starts below the heading's
     // rule and ends its last line, so that messages stay apart.
     std::string body = "\n" + text + (text.ends_with('\n') ? "" : "\n");
-    if (!gl_site_msg(from.c_str(), to.c_str(), body.c_str()))
-        return fail(inv, kRefused, write_failure(site_path("/ftp-data/msgs/" + to)));
+    if (auto why = write_or_why(site_path("/ftp-data/msgs/" + to),
+                                [&] { return gl_site_msg(from.c_str(), to.c_str(), body.c_str()); }))
+        return fail(inv, kRefused, *why);
     return kOk;
 }
 

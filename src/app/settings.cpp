@@ -1,11 +1,14 @@
 #include "settings.h"
 
+#include "cli.h"
+#include "internal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace sk::cli {
@@ -27,6 +30,15 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && (is_blank(s.back()) || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
+}
+
+// The next line of in without its LF; false at the end or on an error.
+bool read_line(FILE *in, std::string &line) {
+    line.clear();
+    int c;
+    while ((c = std::getc(in)) != EOF && c != '\n')
+        line += static_cast<char>(c);
+    return c == '\n' || (!line.empty() && !std::ferror(in));
 }
 
 } // namespace
@@ -52,19 +64,21 @@ std::string unescape_value(std::string_view value) {
 
 SettingsResult load_settings(const std::string &path, ht_table *table) {
     SettingsResult r;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        r.open_error = "it is a directory";
+    // A FIFO in the file's place is refused, not waited on.
+    regular_file file = open_regular(path.c_str(), O_RDONLY);
+    if (!file) {
+        bool special = file.not_regular && !S_ISDIR(file.st.st_mode);
+        r.open_error = open_reason(file) + (special ? "; put the settings file itself there" : "");
         return r;
     }
-    std::ifstream in(path, std::ios::binary);
+    unique_file in = as_file(std::move(file.fd), "r");
     if (!in) {
         r.open_error = std::strerror(errno);
         return r;
     }
     std::set<std::string, std::less<>> seen;
     std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    for (int number = 1; read_line(in.get(), line); ++number) {
         std::string_view text = trim(line);
         if (text.empty() || text.front() == '#')
             continue;
@@ -84,7 +98,7 @@ SettingsResult load_settings(const std::string &path, ht_table *table) {
             r.warnings.push_back(where + "'" + key + "' is set again; the later value counts");
         ht_put(table, key.c_str(), unescape_value(value).c_str());
     }
-    if (in.bad()) {
+    if (std::ferror(in.get())) {
         r.open_error = std::strerror(errno);
         return r;
     }

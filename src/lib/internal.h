@@ -4,6 +4,7 @@
 #ifndef SITEKIT_INTERNAL_H
 #define SITEKIT_INTERNAL_H
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,6 +139,61 @@ bool link_unnamed(int fd, const std::string &path) noexcept;
 // false with errno set.
 bool commit_fd_replacement(int fd, bool named, const std::string &tmp_path, const std::string &target,
                            const struct stat *original) noexcept;
+
+// A daemon or settings file as open_regular leaves it: open, or why not.
+struct regular_file {
+    unique_fd fd;             // open and blocking; invalid when refused
+    struct stat st {};        // the file's status, whenever it could be had
+    int error = 0;            // errno of the failed open; 0 when not_regular
+    bool not_regular = false; // the path names a FIFO, device, socket or directory
+    explicit operator bool() const noexcept { return static_cast<bool>(fd); }
+};
+
+// Opens a daemon or settings file with flags as for open (O_RDONLY, O_RDWR,
+// O_WRONLY | O_APPEND | O_CREAT with mode, ...). The open never waits: it
+// is made with O_NONBLOCK, since a FIFO would wait for its other end. Only a
+// regular file is kept; anything else is closed again and reported with
+// not_regular. The descriptor is close-on-exec and, once kept, blocking
+// again, so reads and writes behave as usual. Header-only, so that the line
+// file reader can use it without the rest of siteutil.
+inline regular_file open_regular(const char *path, int flags, mode_t mode = 0666) noexcept {
+    regular_file f;
+    f.fd = unique_fd(::open(path, flags | O_NONBLOCK | O_CLOEXEC, mode));
+    if (!f.fd) {
+        f.error = errno;
+        // Writing refuses a FIFO without a reader (ENXIO) and a directory
+        // (EISDIR) before there is a descriptor to look at.
+        f.not_regular = ::stat(path, &f.st) == 0 && !S_ISREG(f.st.st_mode);
+        if (f.not_regular)
+            f.error = 0;
+        errno = f.error;
+        return f;
+    }
+    int status = -1;
+    if (fstat(f.fd.get(), &f.st) != 0 || (status = fcntl(f.fd.get(), F_GETFL)) < 0 ||
+        (S_ISREG(f.st.st_mode) && fcntl(f.fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0)) {
+        f.error = errno;
+        f.fd.close();
+        errno = f.error;
+        return f;
+    }
+    if (!S_ISREG(f.st.st_mode)) {
+        f.not_regular = true;
+        f.fd.close();
+    }
+    return f;
+}
+
+// The descriptor as a buffered file (mode as for fdopen); the descriptor
+// goes with the file. Empty when fd is invalid or memory runs out.
+inline unique_file as_file(unique_fd fd, const char *mode) noexcept {
+    if (!fd)
+        return nullptr;
+    FILE *f = fdopen(fd.get(), mode);
+    if (f)
+        fd.release();
+    return unique_file(f);
+}
 
 } // namespace sk
 

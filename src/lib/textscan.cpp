@@ -104,16 +104,14 @@ extern "C" int lfr_open(lfr_reader *reader, const char *path) {
     reset(reader);
     if (!path)
         return -1;
-    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer; it has
-    // no effect on the regular files that are read.
-    sk::unique_fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd)
-        return -1;
-    struct stat st;
     // Only regular files can be sized up front; pipes, devices and
-    // directories are refused rather than read partly.
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0)
+    // directories are refused (without waiting on a FIFO) rather than read
+    // partly.
+    sk::regular_file file = sk::open_regular(path, O_RDONLY);
+    if (!file || file.st.st_size < 0)
         return -1;
+    const sk::unique_fd &fd = file.fd;
+    const struct stat &st = file.st;
     reader->size = st.st_size;
     // One byte more than needed, so that an empty file still gets a block.
     reader->data = allocate_block(static_cast<std::size_t>(st.st_size));

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string_view>
 
+#include <fcntl.h>
+
 #include "internal.h"
 
 // The daemon's record, byte for byte.
@@ -97,7 +99,8 @@ extern "C" int _nukelog_add_nukee(nukelog_release *release, const nukelog_record
 extern "C" int nukelog_load(sortedlist *releases, const char *path) {
     if (!releases || !path)
         return 0;
-    sk::unique_file file(std::fopen(path, "rb"));
+    // A FIFO or device in the log's place is refused, not waited on.
+    sk::unique_file file = sk::as_file(sk::open_regular(path, O_RDONLY).fd, "rb");
     if (!file)
         return 0;
     // Whole records at a time; a larger buffer saves read calls on big logs.

@@ -70,7 +70,8 @@ typedef struct nukelog_nukee {
  * sortedlist_init) and adds one nukelog_release per run of consecutive
  * records of one nuke. A trailing partial record is ignored. Returns 1 when
  * the file was read to its end (also when empty); 0 when it can't be opened
- * (the list is unchanged), on a read error or when memory runs out (what was
+ * or is not a regular file (a FIFO is refused, not waited on; the list is
+ * unchanged), on a read error or when memory runs out (what was
  * read before stays in the list).
  */
 int nukelog_load(sortedlist *releases, const char *path);

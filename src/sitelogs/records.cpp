@@ -21,23 +21,9 @@ int32_t record_time() noexcept {
 }
 
 int write_dirlog(const char *dir, uint32_t user_id, uint32_t group_id, uint32_t files, uint64_t bytes) {
-    if (!dir)
-        return 0;
-    // The root path comes off before the fit is checked, so a full path whose
-    // stored name fits is taken; a name that does not fit is refused rather
-    // than cut, since a cut name could match and replace another directory's
-    // record.
-    std::string_view name = sk::sitelogs::remove_rootpath(dir, sk::sitelogs::rootpath());
     dirlog_record record;
-    std::memset(&record, 0, sizeof record);
-    if (!sk::copy_field(record.dirname, sizeof record.dirname, name))
+    if (!sk::sitelogs::make_dirlog_record(dir, user_id, group_id, files, bytes, record))
         return 0;
-    record.status = 0;
-    record.time = record_time();
-    record.user_id = static_cast<uint16_t>(user_id);
-    record.group_id = static_cast<uint16_t>(group_id);
-    record.files = static_cast<uint16_t>(files);
-    record.bytes = bytes;
     sk::sitelogs::store_dirlog(record);
     return 1;
 }
@@ -45,6 +31,27 @@ int write_dirlog(const char *dir, uint32_t user_id, uint32_t group_id, uint32_t 
 } // namespace
 
 namespace sk::sitelogs {
+
+bool make_dirlog_record(const char *dir, uint32_t user_id, uint32_t group_id, uint32_t files, uint64_t bytes,
+                        dirlog_record &record) noexcept {
+    if (!dir)
+        return false;
+    // The root path comes off before the fit is checked, so a full path whose
+    // stored name fits is taken; a name that does not fit is refused rather
+    // than cut, since a cut name could match and replace another directory's
+    // record.
+    std::string_view name = remove_rootpath(dir, rootpath());
+    std::memset(&record, 0, sizeof record);
+    if (!copy_field(record.dirname, sizeof record.dirname, name))
+        return false;
+    record.status = 0;
+    record.time = record_time();
+    record.user_id = static_cast<uint16_t>(user_id);
+    record.group_id = static_cast<uint16_t>(group_id);
+    record.files = static_cast<uint16_t>(files);
+    record.bytes = bytes;
+    return true;
+}
 
 std::string dupelog_date(std::time_t when) {
     struct tm local;

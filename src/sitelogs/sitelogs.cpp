@@ -194,14 +194,11 @@ bool pwrite_all(int fd, const char *data, std::size_t size, off_t offset) noexce
     return true;
 }
 
-[[noreturn]] void fail_dirlog(const char *what, const std::string &path) {
-    std::printf("%s %s\n", what, path.c_str());
-    std::exit(1);
-}
+constexpr off_t kReadError = -2;
 
 // The offset of the first whole record whose name equals name (including its
-// terminator), or -1 when there is none. Ends the process on a read error.
-off_t find_record(int fd, std::string_view name, const std::string &path) {
+// terminator), -1 when there is none, or kReadError (errno set).
+off_t find_record(int fd, std::string_view name) {
     // name plus its terminator: a record matches when its field starts with
     // exactly these bytes.
     std::string key(name);
@@ -220,7 +217,7 @@ off_t find_record(int fd, std::string_view name, const std::string &path) {
     for (;;) {
         ssize_t got = read_full(fd, block.data(), block.size());
         if (got < 0)
-            fail_dirlog("Cannot read", path);
+            return kReadError;
         std::size_t whole = static_cast<std::size_t>(got) / kRecord;
         for (std::size_t i = 0; i < whole; ++i) {
             const char *field = block.data() + i * kRecord + kNameOffset;
@@ -254,49 +251,81 @@ std::string_view remove_rootpath(std::string_view name, std::string_view root) n
     return name;
 }
 
-void store_dirlog(const dirlog_record &record) {
-    std::string path = site_path(kDirlog);
-    unique_fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    struct stat st;
+bool try_store_dirlog(const dirlog_record &record, dirlog_failure &why) {
+    why = dirlog_failure{};
+    why.path = site_path(kDirlog);
+    auto failed = [&why](dirlog_failure::step_t step) {
+        why.step = step;
+        why.error = errno;
+        return false;
+    };
     // Only a regular file can be searched: a device or pipe never ends or blocks.
-    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        fail_dirlog("Cannot open", path);
+    regular_file log = open_regular(why.path.c_str(), O_RDWR);
+    if (!log) {
+        why.step = dirlog_failure::open;
+        why.error = log.error;
+        why.not_regular = log.not_regular;
+        return false;
+    }
     std::string_view name = field_view(record.dirname, kNameWidth);
     const char *bytes = reinterpret_cast<const char *>(&record);
     {
         // Another updater holding the lock waits until this record is in.
-        flock_guard lock(fd.get());
-        off_t at = find_record(fd.get(), name, path);
-        bool written;
+        flock_guard lock(log.fd.get());
+        off_t at = find_record(log.fd.get(), name);
+        if (at == kReadError)
+            return failed(dirlog_failure::read);
         if (at >= 0) {
-            written = pwrite_all(fd.get(), bytes, kRecord, at);
+            if (!pwrite_all(log.fd.get(), bytes, kRecord, at))
+                return failed(dirlog_failure::write);
         } else {
-            written = ::lseek(fd.get(), 0, SEEK_END) >= 0 && write_all(fd.get(), bytes, kRecord);
+            off_t end = ::lseek(log.fd.get(), 0, SEEK_END);
+            if (end < 0 || !write_all(log.fd.get(), bytes, kRecord)) {
+                why.step = dirlog_failure::write;
+                why.error = errno;
+                if (end >= 0)
+                    cut_failed_append(log.fd.get(), end);
+                return false;
+            }
         }
-        if (!written)
-            fail_dirlog("Cannot write", path);
     }
-    if (!fd.close())
-        fail_dirlog("Cannot write", path);
+    if (!log.fd.close())
+        return failed(dirlog_failure::write);
+    return true;
+}
+
+void store_dirlog(const dirlog_record &record) {
+    dirlog_failure why;
+    if (try_store_dirlog(record, why))
+        return;
+    const char *what = why.step == dirlog_failure::open   ? "Cannot open"
+                       : why.step == dirlog_failure::read ? "Cannot read"
+                                                          : "Cannot write";
+    std::printf("%s %s\n", what, why.path.c_str());
+    std::exit(1);
+}
+
+void read_sysconfig(FILE *file) noexcept {
+    // A line longer than the buffer arrives in pieces, each taken as a line.
+    char line[kPathMax];
+    while (std::fgets(line, sizeof line, file))
+        apply_config_line(line);
 }
 
 } // namespace sk::sitelogs
 
 extern "C" void load_sysconfig(const char *path) {
-    FILE *raw = nullptr;
+    // The file must be a regular one: a FIFO is refused, not waited on.
+    sk::unique_file file;
     if (path && std::strlen(path) < kPathMax)
-        raw = std::fopen(path, "r");
-    if (!raw) {
+        file = sk::as_file(sk::open_regular(path, O_RDONLY).fd, "r");
+    if (!file) {
         (void)std::fprintf(stderr, "Bad or missing config file (%s), using defaults\n",
                            path ? path : "(null)");
         set_setting(g_datapath, "ftp-data");
         return;
     }
-    sk::unique_file file(raw);
-    // A line longer than the buffer arrives in pieces, each taken as a line.
-    char line[kPathMax];
-    while (std::fgets(line, sizeof line, raw))
-        apply_config_line(line);
+    sk::sitelogs::read_sysconfig(file.get());
 }
 
 extern "C" char *trim(char *str) {

@@ -11,7 +11,10 @@
  * Calling order of the directory-log updater: load_sysconfig, add_ignore for
  * each name to skip, get_dir_size, then gl_dirlog_add (which calls
  * update_log). The other writers stand alone: each opens its file, writes one
- * record, line or message, and closes it again.
+ * record, line or message, and closes it again. A daemon file that is not a
+ * regular file (a FIFO, a device) is refused as one that cannot be opened,
+ * without waiting on it; when a writer returns 0 for a failed open, write or
+ * close, errno holds the system's reason.
  *
  * Ownership: the caller owns every text it passes; the ignore list stores the
  * caller's pointers without copying them, and its nodes live until the
@@ -60,8 +63,9 @@ extern ignore_node *START;
 /*
  * Reads the settings "rootpath" and "datapath" (keys in any letter case,
  * "#" starts a comment) from the configuration file at path, used as given.
- * When the file cannot be opened (or path is NULL or 4096 characters or
- * longer) it prints "Bad or missing config file (<path>), using defaults" on
+ * When the file cannot be opened or is not a regular file (a FIFO is
+ * refused, not waited on), or path is NULL or 4096 characters or longer, it
+ * prints "Bad or missing config file (<path>), using defaults" on
  * standard error and sets the data path to "ftp-data"; the root path keeps
  * its value.
  */
@@ -96,8 +100,10 @@ void get_dir_size(const char *dir, int32_t *files, uint64_t *bytes);
  * writes the record over the first record of "/ftp-data/logs/dirlog" with an
  * equal name, or appends it; the log is locked (flock) from the search to
  * the write. Ends the process with status 1 and a message on standard output
- * when the log cannot be opened (it is never created), read, written or
- * closed, or when dirname has no terminator inside its field.
+ * when the log cannot be opened (it is never created; one that is not a
+ * regular file is refused, not waited on), read, written or closed, or when
+ * dirname has no terminator inside its field. An append that fails is cut
+ * off again, so the log never ends in a part of this record.
  */
 void update_log(dirlog_record record);
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "internal.h"
@@ -41,13 +42,39 @@ std::string gllog_time(std::time_t when) {
     return std::string(buf, n);
 }
 
+void cut_failed_append(int fd, off_t start) noexcept {
+    off_t end = ::lseek(fd, 0, SEEK_CUR);
+    struct stat st;
+    if (end > start && fstat(fd, &st) == 0 && st.st_size == end)
+        (void)::ftruncate(fd, start);
+}
+
 bool append_to_file(const std::string &path, std::string_view bytes) noexcept {
-    unique_fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd)
+    // A FIFO or device in the log's place is refused, not waited on.
+    regular_file file = open_regular(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    if (!file)
         return false;
     // One write call, so that the line or record lands whole at the end.
-    bool ok = write_all(fd.get(), bytes.data(), bytes.size());
-    return fd.close() && ok;
+    int fd = file.fd.get();
+    std::size_t written = 0;
+    bool ok = true;
+    while (ok && written < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n > 0)
+            written += static_cast<std::size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            ok = false;
+    }
+    int error = errno;
+    if (!ok && written > 0) {
+        off_t end = ::lseek(fd, 0, SEEK_CUR);
+        if (end >= static_cast<off_t>(written))
+            cut_failed_append(fd, end - static_cast<off_t>(written));
+    }
+    bool closed = file.fd.close();
+    if (!ok)
+        errno = error; // the write's reason, not the close's
+    return closed && ok;
 }
 
 } // namespace sk::sitelogs

@@ -118,7 +118,7 @@ struct locked_file {
 bool lock_userfile(const char *path, locked_file &file) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         file.lock.reset();
-        file.fd = sk::unique_fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        file.fd = sk::open_regular(path, O_RDONLY).fd;
         if (!file.fd)
             return false;
         file.lock.emplace(file.fd.get());

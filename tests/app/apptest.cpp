@@ -18,8 +18,9 @@ std::string quote(const std::string &word) {
     return out + "'";
 }
 
-sktest::RunResult sitekit(const std::vector<std::string> &args, const std::string &env) {
-    std::string line = "env -i PATH=\"$PATH\" HOME=\"$HOME\" " + env + " " +
+sktest::RunResult sitekit(const std::vector<std::string> &args, const std::string &env,
+                          const std::string &shell) {
+    std::string line = shell + " env -i PATH=\"$PATH\" HOME=\"$HOME\" " + env + " " +
                        quote(sktest::build_path("src/app/sitekit"));
     for (const std::string &a : args)
         line += " " + quote(a);
@@ -27,10 +28,15 @@ sktest::RunResult sitekit(const std::vector<std::string> &args, const std::strin
 }
 
 sktest::RunResult on_site(const sktest::SiteRoot &site, const std::vector<std::string> &args,
-                          const std::string &env) {
+                          const std::string &env, const std::string &shell) {
     std::vector<std::string> all = {"--root", site.path()};
     all.insert(all.end(), args.begin(), args.end());
-    return sitekit(all, env);
+    return sitekit(all, env, shell);
+}
+
+std::string watchdog(int seconds, const std::string &env) {
+    // env runs what follows its settings: here timeout, which runs sitekit.
+    return env + " timeout -k 5 " + std::to_string(seconds);
 }
 
 std::string snapshot(const std::string &dir) {

@@ -87,6 +87,15 @@ TEST_F(SitelogsCommands, DirlogListPrintsEveryRecordAsTextAndJson) {
                      " {\"dirname\":\"/site/b \\\"x\\\"\",\"user_id\":7,\"group_id\":0,\"files\":8,\"bytes\":9,\"time\":0,\"status\":0}]\n");
 }
 
+TEST_F(SitelogsCommands, JsonKeepsUtf8NamesAndEscapesOtherBytes) {
+    write_file(site / "ftp-data/logs/dirlog",
+               dirlog_record("/site/\xc3\xa9t\xc3\xa9", 1, 2, 3) + dirlog_record("/site/\xe9t\xe9", 1, 2, 3));
+    auto r = on_site(site, {"--json", "dirlog", "list"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"dirname\":\"/site/\xc3\xa9t\xc3\xa9\","), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{\"dirname\":\"/site/\\udce9t\\udce9\","), std::string::npos) << r.out;
+}
+
 TEST_F(SitelogsCommands, WritersAppendTheDaemonsRecordsAndLines) {
     auto r = on_site(site, {"dupe", "add", "a.rar", "alice"});
     ASSERT_EQ(r.status, 0) << r.err;
