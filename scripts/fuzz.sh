@@ -106,9 +106,16 @@ if [ "$mode" = coverage ]; then
     bin="$cov/tests/fuzz/${t}_fuzz"
     dirs=("$corpora/$t")
     [ -d "$build/corpus-new/$t" ] && dirs+=("$build/corpus-new/$t")
-    LLVM_PROFILE_FILE="$here/$cov/profiles/$t.profraw" "$bin" -runs=0 "${dirs[@]}" >"$cov/replay-$t.log" 2>&1 ||
-      { echo "== $t: the replay failed (log: $cov/replay-$t.log)" >&2; status=1; continue; }
-    llvm-profdata merge -sparse "$cov/profiles/$t.profraw" -o "$cov/profiles/$t.profdata"
+    # One process per input: an input that breaks a promise aborts its
+    # process (whose counts are lost) but not the others.
+    mapfile -t files < <(corpus_files "$t" "${dirs[@]:1}")
+    failed=0
+    : >"$cov/replay-$t.log"
+    for f in "${files[@]}"; do
+      LLVM_PROFILE_FILE="$here/$cov/profiles/$t-%p.profraw" "$bin" -runs=1 "$f" >>"$cov/replay-$t.log" 2>&1 ||
+        { failed=$((failed + 1)); echo "   fails: $f"; }
+    done
+    llvm-profdata merge -sparse "$cov/profiles/$t"-*.profraw -o "$cov/profiles/$t.profdata"
     # The src/ files of the tree that the replay entered at all.
     mapfile -t sources < <(llvm-cov export "$bin" -instr-profile="$cov/profiles/$t.profdata" -summary-only |
       python3 -c '
@@ -117,7 +124,7 @@ root = sys.argv[1] + "/src/"
 for f in json.load(sys.stdin)["data"][0]["files"]:
     if f["filename"].startswith(root) and f["summary"]["functions"]["covered"] > 0:
         print(f["filename"])' "$here")
-    echo "== $t: line coverage of its sources (corpus: $(corpus_files "$t" "${dirs[@]:1}" | wc -l) files)"
+    echo "== $t: line coverage of its sources (corpus: ${#files[@]} files, $failed failing)"
     llvm-cov report "$bin" -instr-profile="$cov/profiles/$t.profdata" "${sources[@]}" |
       awk '{ print "   " $0 }'
   done
