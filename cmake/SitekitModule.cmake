@@ -19,7 +19,18 @@ function(sitekit_warnings target)
   endif()
 endfunction()
 
-if(SITEKIT_SANITIZE)
+if(SITEKIT_FUZZ AND SITEKIT_FUZZ_COVERAGE)
+  # Source coverage of the fuzz targets: no sanitizers, so that the counts
+  # are those of the code as it runs (the fuzzer's own feedback stays).
+  add_compile_options(-fsanitize=fuzzer-no-link -fprofile-instr-generate -fcoverage-mapping)
+  add_link_options(-fprofile-instr-generate)
+elseif(SITEKIT_FUZZ)
+  # Every library carries libFuzzer's coverage feedback and the sanitizers;
+  # the fuzz targets link the fuzzer's main (sitekit_fuzz_target).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(SITEKIT_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
@@ -50,6 +61,10 @@ function(sitekit_program name)
   target_link_libraries(${name} PRIVATE ${P_LINKS})
   sitekit_warnings(${name})
   sitekit_static_program(${name})
+  if(SITEKIT_FUZZ)
+    # The fuzz build is for the fuzz targets; a program is built on request.
+    set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+  endif()
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 

@@ -2,7 +2,8 @@
 # they are missing (as root with apt-get; as another user it prints the
 # apt-get line to run and fails).
 sitekit_packages=(cmake g++ make pkg-config git file dpkg-dev googletest libgtest-dev libbenchmark-dev
-                  zlib1g-dev libminizip-dev libncurses-dev zip unzip tmux python3 procps)
+                  zlib1g-dev libminizip-dev libncurses-dev zip unzip tmux python3 procps
+                  clang llvm libclang-rt-14-dev)
 
 sitekit_install_packages() {
   local missing=() p

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite, in a normal build and in
-# a sanitizer build (AddressSanitizer and UndefinedBehaviorSanitizer).
+# a sanitizer build (AddressSanitizer and UndefinedBehaviorSanitizer), then
+# the fuzz targets (clang): every committed corpus replayed, and each target
+# fuzzed for a few seconds (SITEKIT_FUZZ_SECONDS, default 5).
 # Installs the Debian packages it needs when they are missing.
 #
-#   scripts/test.sh            both builds
+#   scripts/test.sh            all three
 #   SITEKIT_BUILDS=normal scripts/test.sh   only the normal build
 set -euo pipefail
 
@@ -18,10 +20,16 @@ sitekit_install_packages
 export SITEKIT_IN_TEST_SH=1
 
 jobs=$(nproc 2>/dev/null || echo 2)
-builds=${SITEKIT_BUILDS:-"normal sanitize"}
+builds=${SITEKIT_BUILDS:-"normal sanitize fuzz"}
 
 for kind in $builds; do
   dir="build/ci-$kind"
+  if [ "$kind" = fuzz ]; then
+    echo "== fuzz build in $dir"
+    SITEKIT_FUZZ_BUILD=$dir scripts/fuzz.sh --replay
+    SITEKIT_FUZZ_BUILD=$dir scripts/fuzz.sh all "${SITEKIT_FUZZ_SECONDS:-5}"
+    continue
+  fi
   flags=(-DSITEKIT_WERROR=ON -DSITEKIT_BENCH=ON)
   # The normal build links its programs fully static (as they run inside the
   # daemon's chroot); the sanitizer runtimes cannot be linked that way.
