@@ -182,4 +182,10 @@ void quiet_stdout() {
     }
 }
 
+std::string write_root_file(std::string_view rel, std::string_view bytes) {
+    std::string path = root_path(rel);
+    write_file(path, bytes);
+    return path;
+}
+
 } // namespace fuzz

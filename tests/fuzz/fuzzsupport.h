@@ -68,6 +68,10 @@ std::set<std::string> list_dir(const std::string &dir);
 // which would bury libFuzzer's own report.
 void quiet_stdout();
 
+// Writes the bytes to the file rel below the site root (replacing it) and
+// returns its full path.
+std::string write_root_file(std::string_view rel, std::string_view bytes);
+
 } // namespace fuzz
 
 #endif
