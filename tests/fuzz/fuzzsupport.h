@@ -72,6 +72,11 @@ void quiet_stdout();
 // returns its full path.
 std::string write_root_file(std::string_view rel, std::string_view bytes);
 
+// From begin_capture to end_capture standard output goes to a file below
+// the site root; end_capture returns what was printed in between.
+void begin_capture();
+std::string end_capture();
+
 } // namespace fuzz
 
 #endif

@@ -6,8 +6,6 @@
 // first record's fields whole (cut at their field widths), its total is the
 // sum of the amounts; the printed line shows those texts; nukelog_free
 // releases all of it (the leak checker sees what it misses).
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -84,26 +82,6 @@ void check_release(nukelog_release *got, const model_release &want) {
     }
 }
 
-// Standard output goes to a file of its own, so that the printed lines can
-// be compared.
-std::string printed(const std::vector<nukelog_release *> &releases) {
-    static const std::string path = fuzz::root_path("stdout");
-    static const bool redirected = std::freopen(path.c_str(), "w+", stdout) != nullptr;
-    if (!redirected)
-        fuzz::fail("standard output cannot be redirected");
-    std::fflush(stdout);
-    if (ftruncate(fileno(stdout), 0) != 0)
-        fuzz::fail("the captured output cannot be emptied");
-    std::rewind(stdout);
-    for (nukelog_release *r : releases)
-        _nukelog_printf(r);
-    std::fflush(stdout);
-    std::string out(static_cast<std::size_t>(std::ftell(stdout)), '\0');
-    if (pread(fileno(stdout), out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
-        fuzz::fail("the captured output cannot be read");
-    return out;
-}
-
 void load_and_check(const std::string &path, std::vector<model_release> want, bool by_age) {
     sortedlist list;
     sortedlist_init(&list);
@@ -127,7 +105,10 @@ void load_and_check(const std::string &path, std::vector<model_release> want, bo
         check_release(got[i], want[i]);
         expected += printed_line(want[i]);
     }
-    if (printed(got) != expected)
+    fuzz::begin_capture();
+    for (nukelog_release *r : got)
+        _nukelog_printf(r);
+    if (fuzz::end_capture() != expected)
         fuzz::fail("the printed lines do not show the releases' texts");
     nukelog_free(&list);
     if (list.head != nullptr || sortedlist_count(&list) != 0)
