@@ -182,4 +182,28 @@ void quiet_stdout() {
     }
 }
 
+std::string write_root_file(std::string_view rel, std::string_view bytes) {
+    std::string path = root_path(rel);
+    write_file(path, bytes);
+    return path;
+}
+
+void begin_capture() {
+    static const bool redirected = std::freopen(root_path("stdout").c_str(), "w+", stdout) != nullptr;
+    if (!redirected)
+        fail("cannot send standard output to %s", root_path("stdout").c_str());
+    std::fflush(stdout);
+    if (::ftruncate(fileno(stdout), 0) != 0)
+        fail("cannot empty the captured standard output");
+    std::rewind(stdout);
+}
+
+std::string end_capture() {
+    std::fflush(stdout);
+    std::string out(static_cast<std::size_t>(std::ftell(stdout)), '\0');
+    if (::pread(fileno(stdout), out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()))
+        fail("cannot read the captured standard output");
+    return out;
+}
+
 } // namespace fuzz

@@ -68,6 +68,15 @@ std::set<std::string> list_dir(const std::string &dir);
 // which would bury libFuzzer's own report.
 void quiet_stdout();
 
+// Writes the bytes to the file rel below the site root (replacing it) and
+// returns its full path.
+std::string write_root_file(std::string_view rel, std::string_view bytes);
+
+// From begin_capture to end_capture standard output goes to a file below
+// the site root; end_capture returns what was printed in between.
+void begin_capture();
+std::string end_capture();
+
 } // namespace fuzz
 
 #endif
