@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "testsupport.h"
@@ -128,6 +131,15 @@ TEST_F(NukeLog, MissingLogGivesZeroAndLeavesTheListAsItWas) {
     ASSERT_EQ(load(bytes(Rec{})), 1);
     EXPECT_EQ(nukelog_load(&list, (dir / "absent").c_str()), 0);
     EXPECT_EQ(sortedlist_count(&list), 1);
+}
+
+TEST_F(NukeLog, FifoIsRefusedWithoutWaitingForAWriter) {
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    alarm(10); // a load that waits ends the test instead of hanging it
+    EXPECT_EQ(nukelog_load(&list, fifo.c_str()), 0);
+    alarm(0);
+    EXPECT_EQ(sortedlist_count(&list), 0);
 }
 
 TEST_F(NukeLog, UnreadableLogIsNotReportedAsRead) {

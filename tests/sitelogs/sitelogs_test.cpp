@@ -108,6 +108,18 @@ TEST_F(Config, MissingFileSetsTheDataPathAndSaysSo) {
     EXPECT_EQ(root(), "/kept");
     EXPECT_EQ(data(), "ftp-data");
 
+    // A FIFO is refused like a missing file, not waited on.
+    std::string fifo = dir / "fifo.conf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    load("datapath /d\n");
+    ::testing::internal::CaptureStderr();
+    alarm(10); // a read that waits ends the test instead of hanging it
+    load_sysconfig(fifo.c_str());
+    alarm(0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Bad or missing config file (" + fifo + "), using defaults\n");
+    EXPECT_EQ(data(), "ftp-data");
+
     std::string too_long = dir / std::string(4100, 'c');
     ::testing::internal::CaptureStderr();
     load("datapath /d\n");
