@@ -63,9 +63,8 @@ std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option>
             if (o.name == name)
                 found = &o;
         if (found == nullptr) {
-            std::string hint = (name == "--root" || name == "--version")
-                                   ? " (global options go before the subcommand)"
-                                   : "";
+            std::string hint =
+                (name == "--root" || name == "--version") ? " (global options go before the subcommand)" : "";
             usage_error(inv, "unknown option '" + name + "'" + hint, usage);
             return std::nullopt;
         }
@@ -84,8 +83,7 @@ std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option>
     return p;
 }
 
-bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max,
-                   std::string_view usage) {
+bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max, std::string_view usage) {
     if (p.operands.size() < min) {
         usage_error(inv, "missing argument", usage);
         return false;

@@ -53,8 +53,7 @@ std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option>
 
 // Checks the operand count; prints the problem and the usage on stderr
 // when it is wrong.
-bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max,
-                   std::string_view usage);
+bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max, std::string_view usage);
 
 // "sitekit <name>: <message>" on stderr. Returns status.
 int fail(const Invocation &inv, int status, const std::string &message);

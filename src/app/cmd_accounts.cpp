@@ -128,8 +128,9 @@ int cmd_user(Invocation &inv) {
     } else {
         std::printf("name:  %s\nuid:   %d\ngid:   %d%s%s\ngecos: %s\nhome:  %s\nshell: %s\n",
                     text(user.name, sizeof user.name).c_str(), user.uid, user.gid, group.empty() ? "" : " ",
-                    group.empty() ? "" : ("(" + group + ")").c_str(), text(user.gecos, sizeof user.gecos).c_str(),
-                    text(user.home, sizeof user.home).c_str(), text(user.shell, sizeof user.shell).c_str());
+                    group.empty() ? "" : ("(" + group + ")").c_str(),
+                    text(user.gecos, sizeof user.gecos).c_str(), text(user.home, sizeof user.home).c_str(),
+                    text(user.shell, sizeof user.shell).c_str());
     }
     return kOk;
 }
@@ -159,7 +160,8 @@ int cmd_group(Invocation &inv) {
         for (size_t i = 0; i < members.size(); ++i)
             list += (i ? "," : "") + json_string(members[i]);
         list += "]";
-        std::printf("%s\n", JsonObject().str("name", name).num("gid", g->gid).raw("members", list).text().c_str());
+        std::printf("%s\n",
+                    JsonObject().str("name", name).num("gid", g->gid).raw("members", list).text().c_str());
     } else {
         std::string list;
         for (size_t i = 0; i < members.size(); ++i)

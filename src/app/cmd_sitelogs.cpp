@@ -160,7 +160,8 @@ int dirlog_list(Invocation &inv, const Parsed &p) {
     if (want_json(inv, p))
         print_json_array(items);
     if (got != 0)
-        std::fprintf(stderr, "sitekit dirlog list: %s ends with %zu bytes of an incomplete record, left out\n",
+        std::fprintf(stderr,
+                     "sitekit dirlog list: %s ends with %zu bytes of an incomplete record, left out\n",
                      path.c_str(), got);
     return kOk;
 }
@@ -173,7 +174,8 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
         if (auto v = p.value(opt)) {
             *slot = parse_uint(*v);
             if (!*slot || **slot > UINT32_MAX)
-                return usage_error(inv, std::string(opt) + " needs a whole number, not '" + *v + "'", kDirlogUsage);
+                return usage_error(inv, std::string(opt) + " needs a whole number, not '" + *v + "'",
+                                   kDirlogUsage);
         }
     }
     std::string dir = absolute(p.operands[1]);
@@ -233,7 +235,8 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
 }
 
 // Usage errors for a text that does not fit its record field.
-bool fits(Invocation &inv, std::string_view what, const std::string &text, size_t width, std::string_view usage) {
+bool fits(Invocation &inv, std::string_view what, const std::string &text, size_t width,
+          std::string_view usage) {
     if (text.size() < width && !text.empty())
         return true;
     usage_error(inv,
@@ -247,7 +250,8 @@ bool fits(Invocation &inv, std::string_view what, const std::string &text, size_
 } // namespace
 
 int cmd_dirlog(Invocation &inv) {
-    auto p = parse(inv, {{"--json", false}, {"--config", true}, {"--uid", true}, {"--gid", true}}, kDirlogUsage);
+    auto p =
+        parse(inv, {{"--json", false}, {"--config", true}, {"--uid", true}, {"--gid", true}}, kDirlogUsage);
     if (!p)
         return kUsage;
     if (p->help) {
@@ -276,8 +280,9 @@ int cmd_dupe(Invocation &inv) {
         return kOk;
     }
     if (p->operands.empty() || p->operands[0] != "add")
-        return usage_error(inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
-                           kDupeUsage);
+        return usage_error(
+            inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
+            kDupeUsage);
     if (!want_operands(*p, inv, 3, 3, kDupeUsage))
         return kUsage;
     const std::string &file = p->operands[1], &user = p->operands[2];
@@ -299,8 +304,9 @@ int cmd_dupelog(Invocation &inv) {
         return kOk;
     }
     if (p->operands.empty() || p->operands[0] != "add")
-        return usage_error(inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
-                           kDupelogUsage);
+        return usage_error(
+            inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
+            kDupelogUsage);
     if (!want_operands(*p, inv, 2, 2, kDupelogUsage))
         return kUsage;
     const std::string &name = p->operands[1];
@@ -336,7 +342,8 @@ int cmd_announce(Invocation &inv) {
     if (!p)
         return kUsage;
     if (p->help) {
-        print_help(kAnnounceUsage, "\nAppends 'EVENT: \"TEXT\"' to the site log, where the site's bot reads it.\n");
+        print_help(kAnnounceUsage,
+                   "\nAppends 'EVENT: \"TEXT\"' to the site log, where the site's bot reads it.\n");
         return kOk;
     }
     if (!want_operands(*p, inv, 2, 2, kAnnounceUsage))

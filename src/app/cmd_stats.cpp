@@ -74,7 +74,8 @@ int stats_add(Invocation &inv, const Parsed &p) {
     if (auto v = p.value("--section")) {
         auto n = number_in_range<int>(*v);
         if (!n || *n < 0)
-            return usage_error(inv, "--section must be a section number from 0, not '" + *v + "'", kStatsUsage);
+            return usage_error(inv, "--section must be a section number from 0, not '" + *v + "'",
+                               kStatsUsage);
         section = *n;
     }
     int credit_section = section;
@@ -140,12 +141,13 @@ int stats_reset(Invocation &inv, const Parsed &p) {
         std::printf("%s\n", JsonObject()
                                 .str("userfile", path)
                                 .num("lines", lines)
-                                .raw("old", [&] {
-                                    std::string a = "[";
-                                    for (size_t i = 0; i < items.size(); ++i)
-                                        a += (i ? "," : "") + items[i];
-                                    return a + "]";
-                                }())
+                                .raw("old",
+                                     [&] {
+                                         std::string a = "[";
+                                         for (size_t i = 0; i < items.size(); ++i)
+                                             a += (i ? "," : "") + items[i];
+                                         return a + "]";
+                                     }())
                                 .text()
                                 .c_str());
     } else {
@@ -172,8 +174,9 @@ int stats_ratio(Invocation &inv, const Parsed &p) {
     if (ratio < 0)
         return fail(inv, kRefused, path + " has no RATIO value for section " + p.operands[2]);
     if (want_json(inv, p))
-        std::printf("%s\n",
-                    JsonObject().str("userfile", path).num("section", *section).num("ratio", ratio).text().c_str());
+        std::printf(
+            "%s\n",
+            JsonObject().str("userfile", path).num("section", *section).num("ratio", ratio).text().c_str());
     else
         std::printf("%d\n", ratio);
     return kOk;
@@ -182,9 +185,9 @@ int stats_ratio(Invocation &inv, const Parsed &p) {
 } // namespace
 
 int cmd_stats(Invocation &inv) {
-    auto p = parse(inv,
-                   {{"--json", false}, {"--section", true}, {"--credits", true}, {"--credit-section", true}},
-                   kStatsUsage);
+    auto p =
+        parse(inv, {{"--json", false}, {"--section", true}, {"--credits", true}, {"--credit-section", true}},
+              kStatsUsage);
     if (!p)
         return kUsage;
     if (p->help) {

@@ -14,15 +14,16 @@
 namespace sk::cli {
 
 const std::vector<std::string> kSettingKeys = {
-    "zip_extract",  "zip_unwanteddir", "zip_showfile",  "check_errormsg",
-    "zip_success",  "zip_adfilename",  "zip_ad",        "zip_adcomment",
-    "nfo_cleanlist", "nfo_prepend",    "nfo_append",    "nfo_unwanteddir",
-    "zip_extract_max", "zip_ratio_max",
+    "zip_extract",    "zip_unwanteddir", "zip_showfile",    "check_errormsg", "zip_success",
+    "zip_adfilename", "zip_ad",          "zip_adcomment",   "nfo_cleanlist",  "nfo_prepend",
+    "nfo_append",     "nfo_unwanteddir", "zip_extract_max", "zip_ratio_max",
 };
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (is_blank(s.front()) || s.front() == '\r'))
@@ -51,9 +52,15 @@ std::string unescape_value(std::string_view value) {
             continue;
         }
         switch (value[++i]) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '\\': out += '\\'; break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         default:
             out += '\\';
             out += value[i];

@@ -150,7 +150,8 @@ bool read_leading_int64(std::string_view text, std::int64_t &value) noexcept {
     std::uint64_t magnitude = 0;
     auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), magnitude);
     (void)end;
-    constexpr std::uint64_t max_positive = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    constexpr std::uint64_t max_positive =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (ec == std::errc::invalid_argument) {
         value = 0;
         return true;

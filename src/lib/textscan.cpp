@@ -52,8 +52,8 @@ const char *find_stop_sse2(const char *p, const char *end, bool with_nul) {
     const __m128i nul = with_nul ? _mm_setzero_si128() : lf;
     while (end - p >= 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
-                                   _mm_cmpeq_epi8(v, nul));
+        __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, nul));
         int mask = _mm_movemask_epi8(hit);
         if (mask != 0)
             return p + __builtin_ctz(static_cast<unsigned>(mask));

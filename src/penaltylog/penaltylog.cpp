@@ -73,8 +73,7 @@ extern "C" nukelog_release *_nukelog_add_release(sortedlist *releases, const nuk
     release->shown_name = record->status == 0 ? copy_of(record->nuker) : copy_of(record->unnuker);
     release->reason = copy_of(record->reason);
     release->total = 0.0f;
-    if (!release->dirname || !release->shown_name || !release->reason ||
-        !sortedlist_add(releases, release)) {
+    if (!release->dirname || !release->shown_name || !release->reason || !sortedlist_add(releases, release)) {
         free_release(release);
         return nullptr;
     }
@@ -106,7 +105,7 @@ extern "C" int nukelog_load(sortedlist *releases, const char *path) {
     // Whole records at a time; a larger buffer saves read calls on big logs.
     std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
 
-    nukelog_record opener{};  // the record that opened the current release
+    nukelog_record opener{}; // the record that opened the current release
     nukelog_record record{};
     nukelog_release *current = nullptr;
     while (std::fread(&record, sizeof record, 1, file.get()) == 1) {

@@ -33,30 +33,30 @@ extern "C" {
 
 /* One record of the nuke log: 392 bytes, little-endian, no header. */
 typedef struct nukelog_record {
-    uint16_t status;      /* 0 nuke, any other value unnuke */
-    char reserved0[6];    /* not read */
-    int64_t time;         /* seconds since 1970-01-01 00:00 UTC */
-    char nuker[12];       /* NUL-terminated inside the field */
-    char unnuker[12];     /* NUL-terminated inside the field */
-    char nukee[12];       /* the user this record charges */
-    uint16_t multiplier;  /* the nuke multiplier */
-    char reserved1[2];    /* not read */
-    float amount;         /* amount nuked from the nukee (IEEE 754 single) */
-    char reason[60];      /* terminated unless it fills all 60 bytes */
-    char dirname[255];    /* path of the release directory */
-    char reserved2[17];   /* not read */
+    uint16_t status;     /* 0 nuke, any other value unnuke */
+    char reserved0[6];   /* not read */
+    int64_t time;        /* seconds since 1970-01-01 00:00 UTC */
+    char nuker[12];      /* NUL-terminated inside the field */
+    char unnuker[12];    /* NUL-terminated inside the field */
+    char nukee[12];      /* the user this record charges */
+    uint16_t multiplier; /* the nuke multiplier */
+    char reserved1[2];   /* not read */
+    float amount;        /* amount nuked from the nukee (IEEE 754 single) */
+    char reason[60];     /* terminated unless it fills all 60 bytes */
+    char dirname[255];   /* path of the release directory */
+    char reserved2[17];  /* not read */
 } nukelog_record;
 
 /* One nuked (or unnuked) release; every text is a malloc'd copy. */
 typedef struct nukelog_release {
-    int32_t status;     /* the records' status */
+    int32_t status; /* the records' status */
     char *dirname;
-    float total;        /* sum of the nukees' amounts, in file order */
+    float total; /* sum of the nukees' amounts, in file order */
     int32_t multiplier;
-    char *shown_name;   /* the nuker for a nuke, the unnuker for an unnuke */
-    char *reason;       /* at most 60 characters */
-    int64_t time;       /* time of the first record of the release */
-    sortedlist nukees;  /* nukelog_nukee entries, in file order */
+    char *shown_name;  /* the nuker for a nuke, the unnuker for an unnuke */
+    char *reason;      /* at most 60 characters */
+    int64_t time;      /* time of the first record of the release */
+    sortedlist nukees; /* nukelog_nukee entries, in file order */
 } nukelog_release;
 
 /* One nukee of a release; name is a malloc'd copy. */
