@@ -3,10 +3,31 @@
 #   sitekit_module(<name> SOURCES ... HEADERS ... [LINKS ...])
 #     builds lib<name>.a, installs it and its public headers under
 #     include/sitekit/, and adds the headers to the umbrella header.
+#   sitekit_module_sources(<name> SOURCES ... HEADERS ...)
+#     adds the current folder's sources and headers to a library made by
+#     sitekit_module in another folder (see below).
 #   sitekit_program(<name> SOURCES ... [LINKS ...])
 #     builds and installs a program (fully static with SITEKIT_STATIC_PROGRAMS).
 #   sitekit_test(<name> SOURCES ... [LINKS ...])
 #     builds a GoogleTest program and registers its tests with CTest.
+
+# The modules, in build order: each links only the shared layers (lib) and
+# modules before it. src/, tests/ and bench/ hold one folder per module.
+set(SITEKIT_MODULES lib sitelogs statfile acctdb checks penaltylog netops monitor pre/mp3info app)
+# The modules with no speed target, hence no folder under bench/.
+set(SITEKIT_MODULES_WITHOUT_BENCH netops pre/mp3info app)
+
+# Adds the folder of every module below the current folder, in build order.
+function(sitekit_add_module_folders)
+  cmake_parse_arguments(A "" "" "EXCEPT" ${ARGN})
+  set(dirs ${SITEKIT_MODULES})
+  if(A_EXCEPT)
+    list(REMOVE_ITEM dirs ${A_EXCEPT})
+  endif()
+  foreach(dir IN LISTS dirs)
+    add_subdirectory(${dir})
+  endforeach()
+endfunction()
 
 set(SITEKIT_GEN_INCLUDE ${CMAKE_BINARY_DIR}/include)
 set_property(GLOBAL PROPERTY SITEKIT_PUBLIC_HEADERS "")
@@ -47,8 +68,25 @@ function(sitekit_module name)
   sitekit_warnings(${name})
   set_property(GLOBAL APPEND PROPERTY SITEKIT_LIBRARIES ${name})
   install(TARGETS ${name} EXPORT sitekitTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${M_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/sitekit)
-  foreach(h IN LISTS M_HEADERS)
+  sitekit_publish_headers(${M_HEADERS})
+endfunction()
+
+# A library's code may live in more than one folder: the shared library
+# siteutil is made in src/lib, and the parts of it that only one module uses
+# live in that module's folder, which adds them here. The library keeps its
+# name and its installed headers; the folder shows who uses the code.
+function(sitekit_module_sources name)
+  cmake_parse_arguments(M "" "" "SOURCES;HEADERS" ${ARGN})
+  target_sources(${name} PRIVATE ${M_SOURCES})
+  target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>)
+  sitekit_publish_headers(${M_HEADERS})
+endfunction()
+
+# Installs public headers under include/sitekit/, copies them to the build
+# tree's include/sitekit/ and lists them in the umbrella header.
+function(sitekit_publish_headers)
+  install(FILES ${ARGN} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/sitekit)
+  foreach(h IN LISTS ARGN)
     get_filename_component(base ${h} NAME)
     configure_file(${h} ${SITEKIT_GEN_INCLUDE}/sitekit/${base} COPYONLY)
     set_property(GLOBAL APPEND PROPERTY SITEKIT_PUBLIC_HEADERS ${base})
