@@ -11,8 +11,7 @@
 
 namespace apptest {
 
-// A shell word for the command line.
-std::string quote(const std::string &word);
+using sktest::quote;
 
 // sitekit with the given arguments (each quoted); env is prepended as is
 // ("USER=alice"), and the command runs with an empty environment apart
@@ -29,8 +28,7 @@ sktest::RunResult on_site(const sktest::SiteRoot &site, const std::vector<std::s
 // seconds (exit status 124) instead of holding up the tests.
 std::string watchdog(int seconds, const std::string &env = "");
 
-// Every regular file below dir with its contents, for "nothing changed" checks.
-std::string snapshot(const std::string &dir);
+using sktest::snapshot;
 
 } // namespace apptest
 

@@ -438,8 +438,8 @@ TEST_F(ZipCheck, FailedWriteOfTheRebuiltArchiveKeepsTheUpload) {
     std::string before = read_file(upload);
     std::string printed = tmp / "printed";
     put("check_errormsg", "%s\n");
-    int rc = checks::run_with_file_limit(
-        50000, printed, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); });
+    int rc = sktest::run_with_file_limit(
+        50000, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); }, printed);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(read_file(printed), "Writing in temp-zip\n");
     expect_untouched(before);
@@ -449,9 +449,7 @@ TEST_F(ZipCheck, KeepsThePermissionBitsOfTheUpload) {
     good_zip(upload);
     ASSERT_EQ(chmod(upload.c_str(), 0640), 0);
     ASSERT_EQ(check(), 1);
-    struct stat st;
-    ASSERT_EQ(stat(upload.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(sktest::permission_bits(upload), 0640u);
 }
 
 // The daemon tells the uploader by the file's owner.
@@ -556,8 +554,8 @@ TEST_F(ZipCheck, ExtractedFileIsWrittenInFullOrNotAtAll) {
         if (c.patch)
             checks::ziptool("patch " + quote(upload) + " " + c.patch);
         std::string before = read_file(upload);
-        int rc = checks::run_with_file_limit(
-            200000, printed, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); });
+        int rc = sktest::run_with_file_limit(
+            200000, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); }, printed);
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(read_file(printed), c.step);
         expect_untouched(before);
@@ -701,8 +699,8 @@ TEST_F(ZipCheck, FailedWriteOfTheAdEntryKeepsTheUpload) {
     put("zip_ad", ad);
     put("check_errormsg", "%s\n");
     std::string printed = tmp / "printed";
-    int rc = checks::run_with_file_limit(
-        100000, printed, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); });
+    int rc = sktest::run_with_file_limit(
+        100000, [&] { return zip_check(&table, "some.zip", release.c_str(), nullptr); }, printed);
     EXPECT_EQ(rc, 0);
     std::string step = read_file(printed);
     EXPECT_TRUE(step == "Writing new zip-entry\n" || step == "Closing new zip-entry\n") << step;

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <sstream>
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,17 +26,6 @@ std::string unhex(const std::string &hex) {
 }
 
 } // namespace
-
-std::string quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
-    return q + "'";
-}
 
 std::string ziptool(const std::string &args) {
     auto r =
@@ -107,24 +94,6 @@ int wait_child(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-int run_with_file_limit(long max_bytes, const std::string &out_path, const std::function<int()> &body) {
-    (void)std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        (void)std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit lim {
-            static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)
-        };
-        setrlimit(RLIMIT_FSIZE, &lim);
-        int rc = body();
-        (void)std::fflush(stdout);
-        _exit(rc);
-    }
-    return wait_child(pid);
 }
 
 } // namespace checks

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport.h"
+
 namespace checks {
 
 struct Entry {
@@ -30,14 +32,9 @@ void build_zip(const std::string &out, const std::string &layout_json);
 Archive read_zip(const std::string &path);
 // True when Info-ZIP's unzip -t finds no error.
 bool unzip_test_ok(const std::string &path);
-std::string quote(const std::string &s);
+using sktest::quote;
 // The names in a folder, sorted ("." and ".." left out).
 std::vector<std::string> names_in(const std::string &dir);
-
-// Runs body in a child process whose files may not grow beyond max_bytes
-// (writes past it fail), with standard output sent to out_path. Returns the
-// child's exit status.
-int run_with_file_limit(long max_bytes, const std::string &out_path, const std::function<int()> &body);
 
 // Starts body in a child process with standard output and error sent to
 // /dev/null; the child exits with its result. Returns the child's id.

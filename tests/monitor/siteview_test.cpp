@@ -22,12 +22,7 @@
 
 namespace {
 
-std::string quote(const std::string &s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+using sktest::quote;
 
 // A shared memory table under a key of its own, removed when the object goes
 // (also when a test fails half way).

@@ -2,7 +2,6 @@
 #include "sitelogs.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -413,11 +411,8 @@ TEST_F(Dirlog, MissingLogEndsTheProcessAndIsNotCreated) {
     EXPECT_FALSE(sktest::file_exists(log));
 }
 
-void add_with_file_size_limit(rlim_t limit) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim;
-    lim.rlim_cur = lim.rlim_max = limit;
-    setrlimit(RLIMIT_FSIZE, &lim);
+void add_with_file_size_limit(long limit) {
+    sktest::limit_file_size(limit);
     gl_dirlog_add("/glftpd/site/new", 1, 1, 1, 1);
     std::exit(0);
 }

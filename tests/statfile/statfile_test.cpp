@@ -1,7 +1,6 @@
 #include "statfile.h"
 
 #include <climits>
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -568,18 +567,9 @@ TEST_F(StatfileFile, FailedWriteLeavesTheUserfileUnchanged) {
     };
     for (const auto &c : cases) {
         write_file(path, c.content);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            struct rlimit lim {c.limit, c.limit};
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
-                _exit(2);
-            _exit(statfile_add_stats(path.c_str(), 1, 1, 1, 1, 0, 0) == -1 ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << " status " << status;
+        int status = sktest::run_with_file_limit(
+            c.limit, [&] { return statfile_add_stats(path.c_str(), 1, 1, 1, 1, 0, 0) == -1 ? 0 : 1; });
+        EXPECT_EQ(status, 0) << c.name;
         EXPECT_EQ(read_file(path), c.content) << c.name;
         EXPECT_FALSE(sktest::file_exists(tmp_path)) << c.name;
     }

@@ -1,6 +1,9 @@
 #include "testsupport.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -9,7 +12,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +131,69 @@ int run_unprivileged(const std::function<int()> &body) {
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
         return -1;
     return WEXITSTATUS(status);
+}
+
+unsigned permission_bits(const std::string &path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        ADD_FAILURE() << "cannot examine " << path << ": " << std::strerror(errno);
+        return ~0u;
+    }
+    return st.st_mode & 07777;
+}
+
+std::string quote(const std::string &word) {
+    std::string out = "'";
+    for (char c : word) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+std::string snapshot(const std::string &dir) {
+    std::vector<std::string> entries;
+    for (const auto &e : fs::recursive_directory_iterator(dir)) {
+        std::string rel = fs::relative(e.path(), dir).string();
+        if (e.is_regular_file())
+            entries.push_back(rel + "\n" + read_file(e.path().string()));
+        else
+            entries.push_back(rel + "/");
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string out;
+    for (const auto &s : entries)
+        out += s + "\n--\n";
+    return out;
+}
+
+bool limit_file_size(long max_bytes) {
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim {
+        static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)
+    };
+    return setrlimit(RLIMIT_FSIZE, &lim) == 0;
+}
+
+int run_with_file_limit(long max_bytes, const std::function<int()> &body, const std::string &out_path) {
+    (void)std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!out_path.empty()) {
+            int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, 1);
+        }
+        if (!limit_file_size(max_bytes))
+            _exit(125);
+        int rc = body();
+        (void)std::fflush(stdout);
+        _exit(rc);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace sktest

@@ -1,11 +1,13 @@
 // Helpers for tests: a temporary directory that serves as the site root,
-// and whole-file reads and writes.
+// whole-file reads and writes, commands and children with limits.
 #ifndef SITEKIT_TESTSUPPORT_H
 #define SITEKIT_TESTSUPPORT_H
 
 #include <functional>
 #include <string>
 #include <string_view>
+
+#include <gtest/gtest.h>
 
 namespace sktest {
 
@@ -40,6 +42,9 @@ void write_file(const std::string &path, std::string_view bytes);
 // The whole file; fails the test when it cannot be read.
 std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
+// The permission bits of path (st_mode & 07777); fails the test when path
+// cannot be examined.
+unsigned permission_bits(const std::string &path);
 // Creates path and its parents.
 void make_dirs(const std::string &path);
 
@@ -51,6 +56,36 @@ struct RunResult {
     std::string err;
 };
 RunResult run_command(const std::string &command_line);
+// A shell word for a command line: word in single quotes.
+std::string quote(const std::string &word);
+
+// Every file and folder below dir, regular files with their contents, for
+// "nothing changed" checks.
+std::string snapshot(const std::string &dir);
+
+// Runs a table of command lines that must be refused: for each case c,
+// run(c) gives the result, which must exit with c.status, print nothing on
+// standard output and name c.message on standard error. Nothing below dir
+// may change.
+template <class Cases, class Run> void expect_refused(const std::string &dir, const Cases &cases, Run run) {
+    std::string before = snapshot(dir);
+    for (const auto &c : cases) {
+        RunResult r = run(c);
+        EXPECT_EQ(r.status, c.status) << c.message << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+// Makes the files of this process unable to grow beyond max_bytes: a write
+// past it fails with EFBIG (as on a full disk) instead of raising SIGXFSZ.
+// False when the limit could not be set.
+bool limit_file_size(long max_bytes);
+// Runs body in a child process under limit_file_size(max_bytes), with
+// standard output sent to out_path (when given). Returns the child's exit
+// status, or 128 + the signal that ended it.
+int run_with_file_limit(long max_bytes, const std::function<int()> &body, const std::string &out_path = "");
 
 // A built program of the tree, found through SITEKIT_BUILD_DIR.
 std::string build_path(std::string_view rel);
