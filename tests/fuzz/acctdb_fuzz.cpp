@@ -20,22 +20,6 @@
 
 namespace {
 
-// The lines of a file as the line reader hands them out: split at LF, CR or
-// CR LF, each cut at its first NUL.
-std::vector<std::string> lines_of(const std::string &data) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < data.size()) {
-        std::size_t end = data.find_first_of("\r\n", pos);
-        if (end == std::string::npos)
-            end = data.size();
-        std::string line = data.substr(pos, end - pos);
-        lines.emplace_back(line.c_str());
-        pos = end + (end + 1 < data.size() && data[end] == '\r' && data[end + 1] == '\n' ? 2 : 1);
-    }
-    return lines;
-}
-
 std::vector<std::string> fields_of(const std::string &line) {
     std::vector<std::string> fields;
     if (line.empty())
@@ -125,7 +109,7 @@ void check_lookup(const Rec *found, const std::vector<line_model> &models, Same 
 void check_users(const std::string &data) {
     std::vector<line_model> models;
     std::size_t kept = 0, unsure = 0;
-    for (const std::string &line : lines_of(data)) {
+    for (const std::string &line : fuzz::lines_of(data, true)) {
         models.push_back(user_line(line));
         kept += models.back().v == verdict::kept;
         unsure += models.back().v == verdict::unsure;
@@ -155,7 +139,7 @@ void check_users(const std::string &data) {
 
 void check_groups(const std::string &data) {
     std::vector<line_model> models;
-    for (const std::string &line : lines_of(data))
+    for (const std::string &line : fuzz::lines_of(data, true))
         models.push_back(group_line(line));
     for (const line_model &m : models) {
         if (m.v == verdict::skipped)

@@ -206,4 +206,21 @@ std::string end_capture() {
     return out;
 }
 
+std::vector<std::string> lines_of(std::string_view text, bool cut_at_nul) {
+    std::vector<std::string> lines;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", i);
+        std::size_t next;
+        if (end == std::string_view::npos)
+            end = next = text.size();
+        else
+            next = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+        std::string_view line = text.substr(i, end - i);
+        lines.emplace_back(cut_at_nul ? line.substr(0, line.find('\0')) : line);
+        i = next;
+    }
+    return lines;
+}
+
 } // namespace fuzz

@@ -29,6 +29,11 @@ inline std::string_view bytes(const uint8_t *data, std::size_t size) {
 std::vector<std::string_view> split(std::string_view input, std::string_view separator,
                                     std::size_t max_parts);
 
+// The lines of a text as the line readers hand them out: ended by LF, CR or
+// CR LF (the last line needs no end). With cut_at_nul, each line is cut at
+// its first NUL byte, as a reader of C strings sees it.
+std::vector<std::string> lines_of(std::string_view text, bool cut_at_nul = false);
+
 // A fresh directory below $TMPDIR (or /tmp), made the process's site root
 // on first use and removed when the process exits normally.
 const std::string &site_root();

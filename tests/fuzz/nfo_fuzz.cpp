@@ -18,25 +18,6 @@ namespace {
 const char *const release_rel = "site/incoming/Some.Release-GRP/CD1";
 const char *const nfo_name = "rel.nfo";
 
-// The lines as the line reader hands them out: ended by LF, CR or CR LF,
-// each cut at its first NUL byte.
-std::vector<std::string> lines_of(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", i);
-        std::size_t next;
-        if (end == std::string_view::npos)
-            end = next = text.size();
-        else
-            next = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-        std::string_view line = text.substr(i, end - i);
-        lines.emplace_back(line.substr(0, line.find('\0')));
-        i = next;
-    }
-    return lines;
-}
-
 // What nfo_append_add writes for a text file, as an open memory stream sees it.
 std::string appended(ht_table *table, const std::string &path, const std::string &dir) {
     char *buf = nullptr;
@@ -131,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         return 0; // refused, or the rewrite failed and left the NFO as it was
     if (rc == 0)
         fuzz::fail("a refused NFO was changed");
-    const std::vector<std::string> lines = lines_of(parts[0]);
+    const std::vector<std::string> lines = fuzz::lines_of(parts[0], true);
     for (const auto &[pre, app] : {std::pair{pre1, app1}, std::pair{pre2, app2}}) {
         if (after.size() >= pre.size() + app.size() && after.starts_with(pre) && after.ends_with(app) &&
             kept_in_order(std::string_view(after).substr(pre.size(), after.size() - pre.size() - app.size()),

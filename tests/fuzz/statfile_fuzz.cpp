@@ -205,23 +205,6 @@ void check_credits(const std::string &line, const Edit &e) {
                    e.credit_section, line.c_str(), out.c_str(), want.c_str());
 }
 
-// The userfile's lines as the editor reads them: ended by LF, CR or CR LF.
-std::vector<std::string> lines_of(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", i);
-        std::size_t next;
-        if (end == std::string_view::npos)
-            end = next = text.size();
-        else
-            next = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-        lines.emplace_back(text.substr(i, end - i));
-        i = next;
-    }
-    return lines;
-}
-
 int64_t number(const std::string &word, int64_t low, int64_t high) {
     std::optional<int64_t> v = leading_number(word);
     int64_t n = v.value_or(word.starts_with('-') ? Limits::min() : Limits::max());
@@ -288,7 +271,7 @@ void check_userfile(const std::string &content, const Edit &e, Op op, str_list *
     std::string want;
     int handled = 0;
     bool changed = false;
-    for (const std::string &line : lines_of(content)) {
+    for (const std::string &line : fuzz::lines_of(content)) {
         std::string out = line;
         bool has_nul = line.find('\0') != std::string::npos;
         if (op == Op::add && e.stat_section >= 0 && _statfile_is_stat(line.c_str())) {
@@ -329,7 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     const Edit edit = parse_edit(std::string(parts[0].substr(0, parts[0].find('\0'))));
     const std::string content(parts[1]);
 
-    for (const std::string &line : lines_of(content)) {
+    for (const std::string &line : fuzz::lines_of(content)) {
         if (line.find('\0') != std::string::npos)
             continue;
         check_round_trip(line);
