@@ -31,8 +31,9 @@ int usage_error(const Invocation &inv, const std::string &message, std::string_v
     return kUsage;
 }
 
-std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option> options,
-                            std::string_view usage) {
+namespace {
+
+std::optional<Parsed> parse(const Invocation &inv, std::span<const Option> options, std::string_view usage) {
     Parsed p;
     bool only_operands = false;
     for (size_t i = 0; i < inv.args.size(); ++i) {
@@ -81,6 +82,22 @@ std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option>
         p.options[name] = value;
     }
     return p;
+}
+
+} // namespace
+
+int run_command(const Command &command, Invocation &inv) {
+    bool lone_help = inv.args.size() == 1 && (inv.args[0] == "--help" || inv.args[0] == "help");
+    auto p = command.pass_through ? Parsed{{}, inv.args, lone_help && !command.help.empty()}
+                                  : parse(inv, command.options, command.usage);
+    if (!p)
+        return kUsage;
+    if (p->help) {
+        std::printf("%.*s%.*s", static_cast<int>(command.usage.size()), command.usage.data(),
+                    static_cast<int>(command.help.size()), command.help.data());
+        return kOk;
+    }
+    return command.run(inv, &*p);
 }
 
 bool want_operands(const Parsed &p, const Invocation &inv, size_t min, size_t max, std::string_view usage) {

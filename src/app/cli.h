@@ -1,15 +1,15 @@
 // The command-line layer of the sitekit program: argument parsing, the
 // exit statuses, messages and JSON output shared by every subcommand.
-// Each subcommand lives in its own file (cmd_*.cpp) as a function
-// `int cmd_<name>(sk::cli::Invocation &)`, registered in sitekit.cpp.
+// Each subcommand lives in its own file (cmd_*.cpp) as one Command entry,
+// listed in the table of commands.h.
 #ifndef SITEKIT_APP_CLI_H
 #define SITEKIT_APP_CLI_H
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,11 +45,23 @@ struct Parsed {
     std::optional<std::string> value(std::string_view name) const;
 };
 
-// Parses options (anywhere before "--") and operands. "--help"/"-h" are
-// always accepted. On an unknown option or a missing value, prints the
-// message and the usage line on stderr and returns nullopt.
-std::optional<Parsed> parse(const Invocation &inv, std::initializer_list<Option> options,
-                            std::string_view usage);
+// One subcommand: what the main help, the parser and the dispatch know of it.
+struct Command {
+    std::string_view name;    // "dirlog"
+    std::string_view summary; // its line in the main help, after the name
+    std::string_view usage{}; // "usage: sitekit ...\n", printed with every usage error
+    std::string_view help{};  // printed after the usage for --help
+    std::span<const Option> options{};
+    int (*run)(Invocation &inv, const Parsed *p) = nullptr; // p is never null
+    // run gets the arguments as they are, in p->operands; only a lone
+    // "--help" or "help" prints the help, when there is one.
+    bool pass_through = false;
+};
+
+// Parses the command's options (anywhere before "--") and operands and runs
+// it; "--help"/"-h" print its usage and help on stdout. On an unknown option or a missing value,
+// prints the message and the usage on stderr and returns kUsage.
+int run_command(const Command &command, Invocation &inv);
 
 // Checks the operand count; prints the problem and the usage on stderr
 // when it is wrong.

@@ -19,11 +19,12 @@ namespace {
 
 constexpr std::string_view kUserUsage = "usage: sitekit user [--etc DIR] [--json] NAME|UID\n";
 constexpr std::string_view kGroupUsage = "usage: sitekit group [--etc DIR] [--json] NAME|GID\n";
-constexpr std::string_view kAccountsHelp =
-    "\n"
-    "Looks the %s up in the daemon's %s file (/etc below the site root, or\n"
-    "the folder --etc names). A number is taken as an id first, then as a name.\n"
-    "Exit status 1 when there is no such %s.\n";
+constexpr Option kAccountsOptions[] = {{"--json", false}, {"--etc", true}};
+#define SITEKIT_ACCOUNTS_HELP(what, file)                                                                    \
+    "\n"                                                                                                     \
+    "Looks the " what " up in the daemon's " file " file (/etc below the site root, or\n"                    \
+    "the folder --etc names). A number is taken as an id first, then as a name.\n"                           \
+    "Exit status 1 when there is no such " what ".\n"
 
 bool all_digits(const std::string &s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
@@ -76,27 +77,9 @@ std::vector<std::string> split_members(const char *members) {
     return out;
 }
 
-template <class Record> int lookup_usage(Invocation &inv, const Parsed &p, std::string_view usage) {
-    if (p.help) {
-        bool user = std::is_same_v<Record, pwd_user>;
-        std::printf("%.*s", int(usage.size()), usage.data());
-        std::printf(kAccountsHelp.data(), user ? "user" : "group", user ? "passwd" : "group",
-                    user ? "user" : "group");
-        return kOk;
-    }
-    if (!want_operands(p, inv, 1, 1, usage))
+int cmd_user(Invocation &inv, const Parsed *p) {
+    if (!want_operands(*p, inv, 1, 1, kUserUsage))
         return kUsage;
-    return -1;
-}
-
-} // namespace
-
-int cmd_user(Invocation &inv) {
-    auto p = parse(inv, {{"--json", false}, {"--etc", true}}, kUserUsage);
-    if (!p)
-        return kUsage;
-    if (int rc = lookup_usage<pwd_user>(inv, *p, kUserUsage); rc >= 0)
-        return rc;
     if (int rc = open_accounts(inv, *p, "passwd", kUserUsage); rc != kOk)
         return rc;
     const std::string &key = p->operands[0];
@@ -135,12 +118,9 @@ int cmd_user(Invocation &inv) {
     return kOk;
 }
 
-int cmd_group(Invocation &inv) {
-    auto p = parse(inv, {{"--json", false}, {"--etc", true}}, kGroupUsage);
-    if (!p)
+int cmd_group(Invocation &inv, const Parsed *p) {
+    if (!want_operands(*p, inv, 1, 1, kGroupUsage))
         return kUsage;
-    if (int rc = lookup_usage<pwd_group>(inv, *p, kGroupUsage); rc >= 0)
-        return rc;
     if (int rc = open_accounts(inv, *p, "group", kGroupUsage); rc != kOk)
         return rc;
     const std::string &key = p->operands[0];
@@ -170,5 +150,24 @@ int cmd_group(Invocation &inv) {
     }
     return kOk;
 }
+
+} // namespace
+
+const Command user_command{
+    .name = "user",
+    .summary = "user NAME|UID: look up a user of the daemon's passwd file",
+    .usage = kUserUsage,
+    .help = SITEKIT_ACCOUNTS_HELP("user", "passwd"),
+    .options = kAccountsOptions,
+    .run = cmd_user,
+};
+const Command group_command{
+    .name = "group",
+    .summary = "group NAME|GID: look up a group of the daemon's group file",
+    .usage = kGroupUsage,
+    .help = SITEKIT_ACCOUNTS_HELP("group", "group"),
+    .options = kAccountsOptions,
+    .run = cmd_group,
+};
 
 } // namespace sk::cli

@@ -37,7 +37,9 @@ constexpr std::string_view kCheckHelp =
     "  --config FILE  settings file (default /ftp-data/sitekit/checks.conf\n"
     "                 below the site root)\n"
     "  --user NAME    the uploading user (default: $USER, set by the daemon)\n";
+constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}};
 constexpr std::string_view kReleaseUsage = "usage: sitekit release [--json] PATH\n";
+constexpr Option kReleaseOptions[] = {{"--json", false}};
 
 // The settings that name files or folders: daemon paths, taken below the site root.
 constexpr const char *kPathSettings[] = {"zip_unwanteddir", "nfo_cleanlist", "nfo_prepend", "nfo_append",
@@ -98,17 +100,7 @@ int refuse(ht_table *table, const std::string &fallback) {
     return kRefused;
 }
 
-} // namespace
-
-int cmd_check(Invocation &inv) {
-    auto p = parse(inv, {{"--config", true}, {"--user", true}}, kCheckUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        std::printf("%.*s%.*s", int(kCheckUsage.size()), kCheckUsage.data(), int(kCheckHelp.size()),
-                    kCheckHelp.data());
-        return kOk;
-    }
+int cmd_check(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 2, 3, kCheckUsage))
         return kUsage;
     std::string dir = strip_slashes(p->operands[1]);
@@ -152,17 +144,7 @@ int cmd_check(Invocation &inv) {
     return kOk;
 }
 
-int cmd_release(Invocation &inv) {
-    auto p = parse(inv, {{"--json", false}}, kReleaseUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        std::printf("%.*s\nPrints the release name of PATH: its last component, or the last two when\n"
-                    "it ends in a subfolder of a release (CD1, DISC2, Sample, Covers, Subs).\n"
-                    "PATH need not exist.\n",
-                    int(kReleaseUsage.size()), kReleaseUsage.data());
-        return kOk;
-    }
+int cmd_release(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 1, 1, kReleaseUsage))
         return kUsage;
     std::string path = strip_slashes(p->operands[0]);
@@ -177,5 +159,26 @@ int cmd_release(Invocation &inv) {
         std::printf("%s\n", name.c_str());
     return kOk;
 }
+
+} // namespace
+
+const Command check_command{
+    .name = "check",
+    .summary = "check FILE DIR: the upload check (ZIP and NFO) for the daemon's hook",
+    .usage = kCheckUsage,
+    .help = kCheckHelp,
+    .options = kCheckOptions,
+    .run = cmd_check,
+};
+const Command release_command{
+    .name = "release",
+    .summary = "release PATH: the release name of a directory",
+    .usage = kReleaseUsage,
+    .help = "\nPrints the release name of PATH: its last component, or the last two when\n"
+            "it ends in a subfolder of a release (CD1, DISC2, Sample, Covers, Subs).\n"
+            "PATH need not exist.\n",
+    .options = kReleaseOptions,
+    .run = cmd_release,
+};
 
 } // namespace sk::cli

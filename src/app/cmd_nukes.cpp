@@ -23,6 +23,7 @@ constexpr std::string_view kNukesHelp =
     "  DIR [xMULTIPLIER NUKER REASON] (NUKEE AMOUNT)...\n"
     "(for an unnuke the name is the unnuker's). NUKELOG is a file path as\n"
     "given; the default is /ftp-data/logs/nukelog below the site root.\n";
+constexpr Option kNukesOptions[] = {{"--json", false}};
 
 constexpr const char *kNukelog = "/ftp-data/logs/nukelog";
 
@@ -54,17 +55,7 @@ struct ReleaseList {
     sortedlist list;
 };
 
-} // namespace
-
-int cmd_nukes(Invocation &inv) {
-    auto p = parse(inv, {{"--json", false}}, kNukesUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        std::printf("%.*s%.*s", int(kNukesUsage.size()), kNukesUsage.data(), int(kNukesHelp.size()),
-                    kNukesHelp.data());
-        return kOk;
-    }
+int cmd_nukes(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 0, 1, kNukesUsage))
         return kUsage;
     std::string path = p->operands.empty() ? site_path(kNukelog) : p->operands[0];
@@ -97,5 +88,16 @@ int cmd_nukes(Invocation &inv) {
     std::fflush(stdout);
     return kOk;
 }
+
+} // namespace
+
+const Command nukes_command{
+    .name = "nukes",
+    .summary = "nukes [NUKELOG]: the nuked releases, newest first",
+    .usage = kNukesUsage,
+    .help = kNukesHelp,
+    .options = kNukesOptions,
+    .run = cmd_nukes,
+};
 
 } // namespace sk::cli

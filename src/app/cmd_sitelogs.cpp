@@ -34,9 +34,11 @@ constexpr std::string_view kDirlogHelp =
     "  the directory's own unless --uid/--gid name others.\n"
     "  --config FILE  daemon configuration (default /etc/glftpd.conf below the root)\n"
     "list: prints every record: time, user id, group id, files, bytes, name.\n";
+constexpr Option kDirlogOptions[] = {{"--json", false}, {"--config", true}, {"--uid", true}, {"--gid", true}};
 constexpr std::string_view kDupeUsage = "usage: sitekit dupe add FILE USER\n";
 constexpr std::string_view kDupelogUsage = "usage: sitekit dupelog add NAME\n";
 constexpr std::string_view kLogUsage = "usage: sitekit log [--file LOG] TEXT\n";
+constexpr Option kLogOptions[] = {{"--file", true}};
 constexpr std::string_view kAnnounceUsage = "usage: sitekit announce EVENT TEXT\n";
 constexpr std::string_view kMsgUsage = "usage: sitekit msg FROM TO TEXT\n";
 
@@ -45,11 +47,6 @@ constexpr const char *kDupefile = "/ftp-data/logs/dupefile";
 constexpr const char *kDupelog = "/ftp-data/logs/dupelog";
 constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
 constexpr const char *kSysConfig = "/etc/glftpd.conf";
-
-void print_help(std::string_view usage, std::string_view more = "") {
-    std::printf("%.*s%.*s", static_cast<int>(usage.size()), usage.data(), static_cast<int>(more.size()),
-                more.data());
-}
 
 // The folder a daemon file is written into, for the messages.
 std::string folder_of(const std::string &path) {
@@ -247,17 +244,7 @@ bool fits(Invocation &inv, std::string_view what, const std::string &text, size_
     return false;
 }
 
-} // namespace
-
-int cmd_dirlog(Invocation &inv) {
-    auto p =
-        parse(inv, {{"--json", false}, {"--config", true}, {"--uid", true}, {"--gid", true}}, kDirlogUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        print_help(kDirlogUsage, kDirlogHelp);
-        return kOk;
-    }
+int cmd_dirlog(Invocation &inv, const Parsed *p) {
     if (p->operands.empty())
         return usage_error(inv, "missing action (update or list)", kDirlogUsage);
     const std::string &action = p->operands[0];
@@ -271,14 +258,7 @@ int cmd_dirlog(Invocation &inv) {
     return usage_error(inv, "unknown action '" + action + "'", kDirlogUsage);
 }
 
-int cmd_dupe(Invocation &inv) {
-    auto p = parse(inv, {}, kDupeUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        print_help(kDupeUsage, "\nAppends a record (file name, uploader, now) to /ftp-data/logs/dupefile.\n");
-        return kOk;
-    }
+int cmd_dupe(Invocation &inv, const Parsed *p) {
     if (p->operands.empty() || p->operands[0] != "add")
         return usage_error(
             inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
@@ -295,14 +275,7 @@ int cmd_dupe(Invocation &inv) {
     return kOk;
 }
 
-int cmd_dupelog(Invocation &inv) {
-    auto p = parse(inv, {}, kDupelogUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        print_help(kDupelogUsage, "\nAppends \"MMDDYY NAME\" to /ftp-data/logs/dupelog.\n");
-        return kOk;
-    }
+int cmd_dupelog(Invocation &inv, const Parsed *p) {
     if (p->operands.empty() || p->operands[0] != "add")
         return usage_error(
             inv, p->operands.empty() ? "missing action 'add'" : "unknown action '" + p->operands[0] + "'",
@@ -317,15 +290,7 @@ int cmd_dupelog(Invocation &inv) {
     return kOk;
 }
 
-int cmd_log(Invocation &inv) {
-    auto p = parse(inv, {{"--file", true}}, kLogUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        print_help(kLogUsage, "\nAppends \"<time> TEXT\" to the site log /ftp-data/logs/glftpd.log\n"
-                              "(or to LOG, a daemon path below the site root).\n");
-        return kOk;
-    }
+int cmd_log(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 1, 1, kLogUsage))
         return kUsage;
     const std::string &text = p->operands[0];
@@ -337,15 +302,7 @@ int cmd_log(Invocation &inv) {
     return kOk;
 }
 
-int cmd_announce(Invocation &inv) {
-    auto p = parse(inv, {}, kAnnounceUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        print_help(kAnnounceUsage,
-                   "\nAppends 'EVENT: \"TEXT\"' to the site log, where the site's bot reads it.\n");
-        return kOk;
-    }
+int cmd_announce(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 2, 2, kAnnounceUsage))
         return kUsage;
     const std::string &event = p->operands[0], &text = p->operands[1];
@@ -360,14 +317,7 @@ int cmd_announce(Invocation &inv) {
     return kOk;
 }
 
-int cmd_msg(Invocation &inv) {
-    auto p = parse(inv, {}, kMsgUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        print_help(kMsgUsage, "\nAppends a message from FROM to the message file /ftp-data/msgs/TO.\n");
-        return kOk;
-    }
+int cmd_msg(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 3, 3, kMsgUsage))
         return kUsage;
     const std::string &from = p->operands[0], &to = p->operands[1], &text = p->operands[2];
@@ -383,5 +333,53 @@ int cmd_msg(Invocation &inv) {
         return fail(inv, kRefused, *why);
     return kOk;
 }
+
+} // namespace
+
+const Command dirlog_command{
+    .name = "dirlog",
+    .summary = "dirlog update DIR | dirlog list: the directory log",
+    .usage = kDirlogUsage,
+    .help = kDirlogHelp,
+    .options = kDirlogOptions,
+    .run = cmd_dirlog,
+};
+const Command dupe_command{
+    .name = "dupe",
+    .summary = "dupe add FILE USER: append to the dupe file",
+    .usage = kDupeUsage,
+    .help = "\nAppends a record (file name, uploader, now) to /ftp-data/logs/dupefile.\n",
+    .run = cmd_dupe,
+};
+const Command dupelog_command{
+    .name = "dupelog",
+    .summary = "dupelog add NAME: append to the dupe log",
+    .usage = kDupelogUsage,
+    .help = "\nAppends \"MMDDYY NAME\" to /ftp-data/logs/dupelog.\n",
+    .run = cmd_dupelog,
+};
+const Command log_command{
+    .name = "log",
+    .summary = "log TEXT: append a line to the site log",
+    .usage = kLogUsage,
+    .help = "\nAppends \"<time> TEXT\" to the site log /ftp-data/logs/glftpd.log\n"
+            "(or to LOG, a daemon path below the site root).\n",
+    .options = kLogOptions,
+    .run = cmd_log,
+};
+const Command announce_command{
+    .name = "announce",
+    .summary = "announce EVENT TEXT: append an event line to the site log",
+    .usage = kAnnounceUsage,
+    .help = "\nAppends 'EVENT: \"TEXT\"' to the site log, where the site's bot reads it.\n",
+    .run = cmd_announce,
+};
+const Command msg_command{
+    .name = "msg",
+    .summary = "msg FROM TO TEXT: leave a message for a user",
+    .usage = kMsgUsage,
+    .help = "\nAppends a message from FROM to the message file /ftp-data/msgs/TO.\n",
+    .run = cmd_msg,
+};
 
 } // namespace sk::cli

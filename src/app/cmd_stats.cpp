@@ -32,6 +32,8 @@ constexpr std::string_view kStatsHelp =
     "ratio: prints the RATIO value of SECTION (0 means leech).\n"
     "The userfile is rewritten through a copy; it is unchanged after a failure,\n"
     "and it is not written at all when no line changes.\n";
+constexpr Option kStatsOptions[] = {
+    {"--json", false}, {"--section", true}, {"--credits", true}, {"--credit-section", true}};
 
 std::string userfile_path(const std::string &arg) {
     if (arg.find('/') != std::string::npos)
@@ -182,19 +184,7 @@ int stats_ratio(Invocation &inv, const Parsed &p) {
     return kOk;
 }
 
-} // namespace
-
-int cmd_stats(Invocation &inv) {
-    auto p =
-        parse(inv, {{"--json", false}, {"--section", true}, {"--credits", true}, {"--credit-section", true}},
-              kStatsUsage);
-    if (!p)
-        return kUsage;
-    if (p->help) {
-        std::printf("%.*s%.*s", int(kStatsUsage.size()), kStatsUsage.data(), int(kStatsHelp.size()),
-                    kStatsHelp.data());
-        return kOk;
-    }
+int cmd_stats(Invocation &inv, const Parsed *p) {
     if (p->operands.empty())
         return usage_error(inv, "missing action (add, reset or ratio)", kStatsUsage);
     const std::string &action = p->operands[0];
@@ -207,5 +197,16 @@ int cmd_stats(Invocation &inv) {
         return usage_error(inv, "--section, --credits and --credit-section belong to 'add'", kStatsUsage);
     return action == "reset" ? stats_reset(inv, *p) : stats_ratio(inv, *p);
 }
+
+} // namespace
+
+const Command stats_command{
+    .name = "stats",
+    .summary = "stats add|reset|ratio USERFILE ...: userfile statistics",
+    .usage = kStatsUsage,
+    .help = kStatsHelp,
+    .options = kStatsOptions,
+    .run = cmd_stats,
+};
 
 } // namespace sk::cli

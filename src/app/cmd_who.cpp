@@ -41,17 +41,7 @@ std::string find_monitor() {
     return "";
 }
 
-} // namespace
-
-int cmd_who(Invocation &inv) {
-    if (inv.args.size() == 1 && (inv.args[0] == "--help" || inv.args[0] == "help")) {
-        std::printf("usage: sitekit who [MONITOR OPTIONS...]\n\n"
-                    "Runs the online-user monitor, %s, with the options given (see\n"
-                    "'sitekit who -h'; -D shows a demonstration without a daemon). With\n"
-                    "--root, the daemon's configuration is read below the root.\n",
-                    kMonitor);
-        return kOk;
-    }
+int cmd_who(Invocation &inv, const Parsed * /*p*/) {
     std::vector<std::string> args = {kMonitor};
     bool names_config = false;
     for (const std::string &a : inv.args) {
@@ -81,5 +71,18 @@ int cmd_who(Invocation &inv) {
                 std::string("cannot run the monitor program ") + kMonitor + ": " + std::strerror(errno) +
                     " (install it beside sitekit or on PATH)");
 }
+
+} // namespace
+
+const Command who_command{
+    .name = "who",
+    .summary = "who [ARGS...]: the online-user monitor",
+    .usage = "usage: sitekit who [MONITOR OPTIONS...]\n",
+    .help = "\nRuns the online-user monitor, siteview, with the options given (see\n"
+            "'sitekit who -h'; -D shows a demonstration without a daemon). With\n"
+            "--root, the daemon's configuration is read below the root.\n",
+    .run = cmd_who,
+    .pass_through = true,
+};
 
 } // namespace sk::cli

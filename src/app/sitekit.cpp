@@ -25,42 +25,8 @@ constexpr std::string_view kMainUsage =
     "usage: sitekit [--root DIR] [--json] COMMAND [ARGS...]\n"
     "       sitekit --version | --help\n";
 
-struct Command {
-    const char *name;
-    int (*run)(Invocation &);
-    const char *summary;
-};
-
-int cmd_help(Invocation &inv);
-
-constexpr Command kCommands[] = {
-    {"help", cmd_help, "help [COMMAND]: this text, or a command's own help"},
-#ifdef SITEKIT_HAVE_CHECKS
-    {"check", cmd_check, "check FILE DIR: the upload check (ZIP and NFO) for the daemon's hook"},
-    {"release", cmd_release, "release PATH: the release name of a directory"},
-#endif
-#ifdef SITEKIT_HAVE_SITELOGS
-    {"dirlog", cmd_dirlog, "dirlog update DIR | dirlog list: the directory log"},
-    {"dupe", cmd_dupe, "dupe add FILE USER: append to the dupe file"},
-    {"dupelog", cmd_dupelog, "dupelog add NAME: append to the dupe log"},
-    {"log", cmd_log, "log TEXT: append a line to the site log"},
-    {"announce", cmd_announce, "announce EVENT TEXT: append an event line to the site log"},
-    {"msg", cmd_msg, "msg FROM TO TEXT: leave a message for a user"},
-#endif
-#ifdef SITEKIT_HAVE_STATFILE
-    {"stats", cmd_stats, "stats add|reset|ratio USERFILE ...: userfile statistics"},
-#endif
-#ifdef SITEKIT_HAVE_ACCTDB
-    {"user", cmd_user, "user NAME|UID: look up a user of the daemon's passwd file"},
-    {"group", cmd_group, "group NAME|GID: look up a group of the daemon's group file"},
-#endif
-#ifdef SITEKIT_HAVE_PENALTYLOG
-    {"nukes", cmd_nukes, "nukes [NUKELOG]: the nuked releases, newest first"},
-#endif
-#ifdef SITEKIT_HAVE_MONITOR
-    {"who", cmd_who, "who [ARGS...]: the online-user monitor"},
-#endif
-};
+#define SITEKIT_TABLE_ENTRY(name) &name##_command,
+constexpr const Command *kCommands[] = {SITEKIT_COMMANDS(SITEKIT_TABLE_ENTRY)};
 
 void print_help() {
     std::printf("%.*s\n", static_cast<int>(kMainUsage.size()), kMainUsage.data());
@@ -72,8 +38,9 @@ void print_help() {
                 "  --version    print the version\n"
                 "  --help       print this text\n\n"
                 "Commands:\n");
-    for (const Command &c : kCommands)
-        std::printf("  %-9s %s\n", c.name, c.summary);
+    for (const Command *c : kCommands)
+        std::printf("  %-9.*s %.*s\n", static_cast<int>(c->name.size()), c->name.data(),
+                    static_cast<int>(c->summary.size()), c->summary.data());
     std::printf("\nRun 'sitekit COMMAND --help' for a command's options.\n"
                 "Exit status: 0 done, 1 refused or not found, 2 usage error.\n");
 }
@@ -85,24 +52,25 @@ int global_usage(const std::string &message) {
     return kUsage;
 }
 
-int cmd_help(Invocation &inv) {
-    if (inv.args.empty()) {
-        print_help();
-        return kOk;
-    }
+const Command *find_command(std::string_view name) {
+    for (const Command *c : kCommands)
+        if (c->name == name)
+            return c;
+    return nullptr;
+}
+
+int cmd_help(Invocation &inv, const Parsed * /*p*/) {
     if (inv.args.size() > 1)
         return global_usage("'help' takes one command name");
-    for (const Command &c : kCommands) {
-        if (inv.args[0] == c.name && c.run != cmd_help) {
-            Invocation sub{c.name, {"--help"}, false};
-            return c.run(sub);
-        }
+    const Command *c = inv.args.empty() ? &help_command : find_command(inv.args[0]);
+    if (c == nullptr)
+        return global_usage("unknown command '" + inv.args[0] + "'");
+    if (c != &help_command) {
+        Invocation sub{std::string(c->name), {"--help"}};
+        return run_command(*c, sub);
     }
-    if (inv.args[0] == "help") {
-        print_help();
-        return kOk;
-    }
-    return global_usage("unknown command '" + inv.args[0] + "'");
+    print_help();
+    return kOk;
 }
 
 int run(int argc, char **argv) {
@@ -143,12 +111,18 @@ int run(int argc, char **argv) {
     inv.name = argv[i];
     for (int k = i + 1; k < argc; ++k)
         inv.args.emplace_back(argv[k]);
-    for (const Command &c : kCommands)
-        if (inv.name == c.name)
-            return c.run(inv);
+    if (const Command *c = find_command(inv.name))
+        return run_command(*c, inv);
     return global_usage("unknown command '" + inv.name + "'");
 }
 } // namespace
+
+const Command sk::cli::help_command{
+    .name = "help",
+    .summary = "help [COMMAND]: this text, or a command's own help",
+    .run = cmd_help,
+    .pass_through = true,
+};
 
 int main(int argc, char **argv) {
     try {

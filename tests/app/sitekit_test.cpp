@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <unistd.h>
 
 using apptest::on_site;
@@ -39,6 +41,25 @@ TEST(SitekitProgram, RejectsBadGlobalCommandLines) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("usage: sitekit"), std::string::npos) << r.err;
     }
+}
+
+// Each command of the main help gives the same help to 'help NAME' and to
+// 'NAME --help', starting from its own usage.
+TEST(SitekitProgram, EveryListedCommandHasItsHelp) {
+    std::string main_help = sitekit({"--help"}).out;
+    EXPECT_EQ(sitekit({"help", "help"}).out, main_help);
+    std::istringstream lines(main_help.substr(main_help.find("Commands:\n") + 10));
+    int count = 0;
+    for (std::string line; std::getline(lines, line) && line.starts_with("  "); ++count) {
+        std::string name = line.substr(2, line.find(' ', 2) - 2);
+        if (name == "help")
+            continue;
+        auto help = sitekit({"help", name});
+        EXPECT_EQ(help.status, 0) << name;
+        EXPECT_TRUE(help.out.starts_with("usage: sitekit " + name + " ")) << help.out;
+        EXPECT_EQ(sitekit({name, "--help"}).out, help.out) << name;
+    }
+    EXPECT_GE(count, 14);
 }
 
 // The static program must run where nothing but itself exists: inside the
@@ -77,9 +98,6 @@ namespace {
 
 // who hands its options to the monitor program and returns its status.
 TEST(SitekitProgram, WhoRunsTheMonitorProgram) {
-#ifndef SITEKIT_TEST_MONITOR
-    GTEST_SKIP() << "the monitor program is not part of this build";
-#endif
     auto r = sitekit({"who", "-h"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("usage: siteview"), std::string::npos) << r.out;
