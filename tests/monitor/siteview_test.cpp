@@ -212,6 +212,19 @@ TEST(SiteviewProgram, ExplainsTablesItCannotUse) {
     }
 }
 
+// --root finds the daemon's configuration below the site root, read by the
+// site tools' rules: "#" starts a comment anywhere on a line.
+TEST(SiteviewProgram, ReadsTheConfigurationBelowTheSiteRoot) {
+    sktest::TempDir site;
+    sktest::write_file(site / "etc/glftpd.conf", "rootpath # " + site.path() + "\n");
+    sktest::RunResult r =
+        sktest::run_command(siteview() + " --root " + quote(site.path()) + " -k 0x5EFFFFFF </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no rootpath in " + site.path() + "/etc/glftpd.conf, using /glftpd"),
+              std::string::npos)
+        << r.err;
+}
+
 // One run over a table the test made: the root comes from a configuration
 // file, the list scrolls at both ends, the directory view lists five entries,
 // the kill key ends a process of the test's, and q gives the terminal back.
