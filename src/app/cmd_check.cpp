@@ -1,11 +1,10 @@
 // sitekit check: the upload check of the daemon's hook, and sitekit release:
 // the release name of a directory. Both over the release check modules.
-#include "arccheck.h"
 #include "commands.h"
-#include "infocheck.h"
 #include "internal.h"
 #include "release.h"
 #include "settings.h"
+#include "uploadcheck.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -41,21 +40,11 @@ constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}};
 constexpr std::string_view kReleaseUsage = "usage: sitekit release [--json] PATH\n";
 constexpr Option kReleaseOptions[] = {{"--json", false}};
 
-// The settings that name files or folders: daemon paths, taken below the site root.
-constexpr const char *kPathSettings[] = {"zip_unwanteddir", "nfo_cleanlist", "nfo_prepend", "nfo_append",
-                                         "nfo_unwanteddir"};
-
 struct Table {
     Table() { ht_init(&t); }
     ~Table() { ht_finalize(&t); }
     ht_table t;
 };
-
-bool has_extension(const std::string &name, std::string_view ext) {
-    if (name.size() <= ext.size())
-        return false;
-    return strcasecmp(name.c_str() + name.size() - ext.size(), ext.data()) == 0;
-}
 
 std::string strip_slashes(std::string path) {
     while (path.size() > 1 && path.back() == '/')
@@ -81,23 +70,7 @@ int read_settings(Invocation &inv, const Parsed &p, ht_table *table) {
         return usage_error(inv, "cannot read the settings file " + path + ": " + r.open_error, kCheckUsage);
     for (const std::string &w : r.warnings)
         std::fprintf(stderr, "sitekit check: %s: %s (line left out)\n", path.c_str(), w.c_str());
-    for (const char *key : kPathSettings) {
-        if (const char *v = ht_get(table, key); v && v[0] == '/')
-            ht_put(table, key, site_path(v).c_str());
-    }
     return kOk;
-}
-
-// Prints the refusal reason the hook left; without one, and when the site
-// set no failure format (so the check printed nothing), a plain reason.
-int refuse(ht_table *table, const std::string &fallback) {
-    const char *why = ht_get(table, "error_msg");
-    if (why && *why)
-        std::printf("%s\n", why);
-    else if (!ht_get(table, "check_errormsg"))
-        std::printf("%s\n", fallback.c_str());
-    std::fflush(stdout);
-    return kRefused;
 }
 
 int cmd_check(Invocation &inv, const Parsed *p) {
@@ -106,7 +79,6 @@ int cmd_check(Invocation &inv, const Parsed *p) {
     std::string dir = strip_slashes(p->operands[1]);
     std::string file = p->operands[0];
     std::string path = file.find('/') == std::string::npos ? dir + "/" + file : file;
-    std::string name = path.substr(path.rfind('/') + 1);
 
     const char *env_user = std::getenv("USER");
     std::string user = p->value("--user").value_or(env_user ? env_user : "");
@@ -124,24 +96,10 @@ int cmd_check(Invocation &inv, const Parsed *p) {
     Table table;
     if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
         return rc;
-    ht_put(&table.t, "path", path.c_str());
     ht_put(&table.t, "user", user.c_str());
-
-    if (has_extension(name, ".zip")) {
-        if (!zip_dupe(&table.t, name.c_str(), dir.c_str()))
-            return refuse(&table.t, name + ": refused as a dupe");
-        if (!zip_check(&table.t, name.c_str(), dir.c_str(), nullptr))
-            return refuse(&table.t, name + ": the archive failed its check and was not accepted");
-    } else if (has_extension(name, ".nfo")) {
-        // Without an unwanted folder there is nothing to compare against: the
-        // dupe hook would refuse every NFO, so it only runs when one is set.
-        if (ht_get(&table.t, "nfo_unwanteddir") && !nfo_dupe(&table.t, name.c_str(), dir.c_str()))
-            return refuse(&table.t, name + ": refused");
-        if (!nfo_check(&table.t, name.c_str(), dir.c_str(), nullptr))
-            return refuse(&table.t, name + ": the NFO could not be read or rewritten");
-    }
+    int accepted = upload_check(&table.t, file.c_str(), dir.c_str());
     std::fflush(stdout);
-    return kOk;
+    return accepted ? kOk : kRefused;
 }
 
 int cmd_release(Invocation &inv, const Parsed *p) {

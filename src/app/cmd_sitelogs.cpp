@@ -42,11 +42,11 @@ constexpr Option kLogOptions[] = {{"--file", true}};
 constexpr std::string_view kAnnounceUsage = "usage: sitekit announce EVENT TEXT\n";
 constexpr std::string_view kMsgUsage = "usage: sitekit msg FROM TO TEXT\n";
 
-constexpr const char *kDirlog = "/ftp-data/logs/dirlog";
-constexpr const char *kDupefile = "/ftp-data/logs/dupefile";
-constexpr const char *kDupelog = "/ftp-data/logs/dupelog";
-constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
-constexpr const char *kSysConfig = "/etc/glftpd.conf";
+using sitelogs::kDirlog;
+using sitelogs::kDupefile;
+using sitelogs::kDupelog;
+using sitelogs::kMsgDir;
+using sitelogs::kSiteLog;
 
 // The folder a daemon file is written into, for the messages.
 std::string folder_of(const std::string &path) {
@@ -140,26 +140,21 @@ int dirlog_list(Invocation &inv, const Parsed &p) {
         return fail(
             inv, kRefused,
             open_failure("cannot read the directory log", path, log, "put the daemon's directory log there"));
-    unique_file f = as_file(std::move(log.fd), "rb");
-    if (!f)
-        return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(errno));
     std::vector<std::string> items;
-    dirlog_record r;
-    size_t got;
-    while ((got = std::fread(&r, 1, sizeof r, f.get())) == sizeof r) {
+    sitelogs::dirlog_walk walk = sitelogs::read_dirlog(log.fd.get(), [&](const dirlog_record &r) {
         if (want_json(inv, p))
             items.push_back(dirlog_json(r));
         else
             print_dirlog(r);
-    }
-    if (std::ferror(f.get()))
+    });
+    if (walk.read_failed)
         return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(errno));
     if (want_json(inv, p))
         print_json_array(items);
-    if (got != 0)
+    if (walk.partial != 0)
         std::fprintf(stderr,
                      "sitekit dirlog list: %s ends with %zu bytes of an incomplete record, left out\n",
-                     path.c_str(), got);
+                     path.c_str(), walk.partial);
     return kOk;
 }
 
@@ -187,7 +182,7 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
     // The daemon's configuration is read when it is there; a file named with
     // --config must be there. One that is there but cannot be read is an
     // error too: without its root path the record would get a wrong name.
-    std::string config = p.value("--config").value_or(site_path(kSysConfig));
+    std::string config = p.value("--config").value_or(site_path(kDaemonConfig));
     regular_file conf = open_regular(config.c_str(), O_RDONLY);
     bool default_missing = !conf && !p.has("--config") && conf.error == ENOENT;
     if (!conf && !default_missing)
@@ -196,11 +191,11 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
                                         "name the daemon's configuration file"),
                            kDirlogUsage);
     if (conf) {
-        unique_file conf_file = as_file(std::move(conf.fd), "r");
-        if (!conf_file)
+        daemon_config settings;
+        if (!read_daemon_config(std::move(conf.fd), settings))
             return fail(inv, kRefused,
                         "cannot read the configuration " + config + ": " + std::strerror(errno));
-        sitelogs::read_sysconfig(conf_file.get());
+        sitelogs::apply_config(settings);
     }
     int32_t files = 0;
     uint64_t bytes = 0;
@@ -308,8 +303,7 @@ int cmd_announce(Invocation &inv, const Parsed *p) {
     const std::string &event = p->operands[0], &text = p->operands[1];
     if (event.empty() || (event + text).find('\n') != std::string::npos)
         return usage_error(inv, "EVENT must be a non-empty word and TEXT one line", kAnnounceUsage);
-    // event + ": " + text (+ quotes) must fit the site log's line.
-    if (event.size() + text.size() + 4 > 1023)
+    if (!sitelogs::announcement_fits(event, text))
         return usage_error(inv, "the line would be longer than 1023 characters", kAnnounceUsage);
     if (auto why =
             write_or_why(site_path(kSiteLog), [&] { return gl_gllog_announce(event.c_str(), text.c_str()); }))
@@ -321,14 +315,14 @@ int cmd_msg(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 3, 3, kMsgUsage))
         return kUsage;
     const std::string &from = p->operands[0], &to = p->operands[1], &text = p->operands[2];
-    if (to.empty() || to == "." || to == ".." || to.find('/') != std::string::npos || to.size() >= 256)
+    if (!sitelogs::is_message_name(to))
         return usage_error(inv, "TO must be a user name, not '" + to + "'", kMsgUsage);
     if (from.empty())
         return usage_error(inv, "FROM is empty", kMsgUsage);
     // The writer adds no line ends: the text starts below the heading's
     // rule and ends its last line, so that messages stay apart.
     std::string body = "\n" + text + (text.ends_with('\n') ? "" : "\n");
-    if (auto why = write_or_why(site_path("/ftp-data/msgs/" + to),
+    if (auto why = write_or_why(site_path(kMsgDir + to),
                                 [&] { return gl_site_msg(from.c_str(), to.c_str(), body.c_str()); }))
         return fail(inv, kRefused, *why);
     return kOk;

@@ -42,21 +42,14 @@ std::string find_monitor() {
 }
 
 int cmd_who(Invocation &inv, const Parsed * /*p*/) {
+    // The monitor takes the site root as sitekit does, and finds the
+    // daemon's configuration below it unless -c or -r says otherwise.
     std::vector<std::string> args = {kMonitor};
-    bool names_config = false;
-    for (const std::string &a : inv.args) {
-        if (a.starts_with("-r") || a.starts_with("-c") || a.starts_with("-D") || a.starts_with("-h"))
-            names_config = true;
-        args.push_back(a);
+    if (std::string root = sitekit_get_root(); !root.empty()) {
+        args.push_back("--root");
+        args.push_back(root);
     }
-    std::string root = sitekit_get_root();
-    if (!root.empty()) {
-        setenv("SITEKIT_ROOT", root.c_str(), 1);
-        if (!names_config) {
-            args.push_back("-c");
-            args.push_back(site_path("/etc/glftpd.conf"));
-        }
-    }
+    args.insert(args.end(), inv.args.begin(), inv.args.end());
     std::vector<char *> argv;
     for (std::string &a : args)
         argv.push_back(a.data());

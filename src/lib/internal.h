@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -194,6 +195,44 @@ inline unique_file as_file(unique_fd fd, const char *mode) noexcept {
         fd.release();
     return unique_file(f);
 }
+
+// The daemon's configuration file, as a daemon path (taken below the site root).
+inline constexpr const char *kDaemonConfig = "/etc/glftpd.conf";
+
+// The settings the site tools take from the daemon's configuration file;
+// a setting the file does not name stays empty (nullopt).
+struct daemon_config {
+    std::optional<std::string> rootpath;
+    std::optional<std::string> datapath;
+};
+
+// Drops leading and trailing white space and turns every inner run of white
+// space into one space, in place. Returns str (nullptr for nullptr).
+char *trim_spaces(char *str) noexcept;
+
+// Reads the daemon's configuration lines from file into config. A line
+// longer than 4095 characters arrives in pieces, each taken as a line.
+// Everything from the first "#" is a comment; the rest is trimmed
+// (trim_spaces), its key is the text before the first space and its value
+// the text after it (empty without a space); characters that are not
+// printable are dropped from both. Keys match "rootpath" and "datapath" in
+// any letter case (a key longer than 63 characters matches nothing); a
+// later line replaces an earlier one; other lines change nothing.
+void read_daemon_config(FILE *file, daemon_config &config);
+
+// read_daemon_config on the file open at fd (which it takes). False, with
+// errno set, when the descriptor cannot be read as a buffered file.
+bool read_daemon_config(unique_fd fd, daemon_config &config);
+
+// Opens the configuration file at path (used as given) as open_regular
+// does, so that a FIFO is refused without waiting, and reads it. False when
+// it cannot be opened or read; config is then unchanged.
+bool load_daemon_config(const char *path, daemon_config &config);
+
+// Sets the site root from the environment variable SITEKIT_ROOT, for the
+// programs whose command line has no room for --root; unset or empty leaves
+// no root. False when the value is too long for a site root.
+bool set_root_from_environment() noexcept;
 
 } // namespace sk
 

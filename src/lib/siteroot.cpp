@@ -1,5 +1,6 @@
 #include "siteroot.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -39,3 +40,12 @@ extern "C" char *sitekit_path(const char *daemon_path) {
         return nullptr;
     }
 }
+
+namespace sk {
+
+bool set_root_from_environment() noexcept {
+    const char *root = std::getenv("SITEKIT_ROOT");
+    return !root || sitekit_set_root(root) == 0;
+}
+
+} // namespace sk

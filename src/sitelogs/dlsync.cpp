@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr const char *kDefaultConfig = "/etc/glftpd.conf";
-
 // The directory argument without trailing slashes ("/" stays "/").
 std::string_view strip_trailing_slashes(std::string_view dir) {
     while (dir.size() > 1 && dir.back() == '/')
@@ -73,7 +71,7 @@ int run(std::string_view dir_arg) {
     int32_t files = 0;
     uint64_t bytes = 0;
     get_dir_size(dir.c_str(), &files, &bytes);
-    // update_log ends the process with status 1 when the log cannot be updated.
+    // gl_dirlog_add ends the process with status 1 when the log cannot be updated.
     if (!gl_dirlog_add(dir.c_str(), st.st_uid, st.st_gid, static_cast<uint32_t>(files), bytes)) {
         (void)std::fprintf(stderr, "dlsync: %s: the name is too long for the directory log\n", dir.c_str());
         return 1;
@@ -84,12 +82,11 @@ int run(std::string_view dir_arg) {
 } // namespace
 
 int main(int argc, char **argv) {
-    const char *root = std::getenv("SITEKIT_ROOT");
-    if (root && sitekit_set_root(root) != 0) {
+    if (!sk::set_root_from_environment()) {
         (void)std::fprintf(stderr, "dlsync: SITEKIT_ROOT is too long\n");
         return 1;
     }
-    std::string config = sk::site_path(kDefaultConfig);
+    std::string config = sk::site_path(sk::kDaemonConfig);
     opterr = 0; // unknown options print the usage text, not getopt's message
     int opt;
     while ((opt = getopt(argc, argv, "+r:i:h")) != -1) {

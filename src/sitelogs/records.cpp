@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr const char *kDupefile = "/ftp-data/logs/dupefile";
-constexpr const char *kDupelog = "/ftp-data/logs/dupelog";
+using sk::sitelogs::kDupefile;
+using sk::sitelogs::kDupelog;
 
 // The current time as the records store it: the low 32 bits of the seconds.
 int32_t record_time() noexcept {

@@ -45,9 +45,8 @@ ignore_node *START = nullptr;
 
 namespace {
 
-constexpr const char *kDirlog = "/ftp-data/logs/dirlog";
-constexpr std::size_t kPathMax = 4096; // paths and configuration lines
-constexpr std::size_t kKeyMax = 63;    // longest configuration key that can match
+using sk::sitelogs::kDirlog;
+constexpr std::size_t kPathMax = 4096; // paths and settings
 constexpr std::size_t kRecord = sizeof(dirlog_record);
 constexpr std::size_t kNameOffset = offsetof(dirlog_record, dirname);
 constexpr std::size_t kNameWidth = sizeof(dirlog_record::dirname);
@@ -56,10 +55,6 @@ constexpr std::size_t kSearchBlock = kRecord * 4096;
 
 char g_rootpath[kPathMax + 1] = "";
 char g_datapath[kPathMax + 1] = "";
-
-bool is_space(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool iequals(std::string_view a, std::string_view b) noexcept {
     if (a.size() != b.size())
@@ -75,41 +70,6 @@ void set_setting(char *setting, std::string_view value) noexcept {
     std::size_t n = value.size() < kPathMax ? value.size() : kPathMax;
     std::memcpy(setting, value.data(), n);
     setting[n] = '\0';
-}
-
-// Copies the printable characters of src into dest (room for cap characters
-// and a terminator); returns how many there were, which may exceed cap.
-std::size_t copy_printable(char *dest, std::size_t cap, std::string_view src) noexcept {
-    std::size_t n = 0;
-    for (char c : src) {
-        if (!std::isprint(static_cast<unsigned char>(c)))
-            continue;
-        if (n < cap)
-            dest[n] = c;
-        ++n;
-    }
-    dest[n < cap ? n : cap] = '\0';
-    return n;
-}
-
-void apply_config_line(char *line) noexcept {
-    if (char *hash = std::strchr(line, '#'))
-        *hash = '\0';
-    std::string_view text = trim(line);
-    std::size_t space = text.find(' ');
-    std::string_view key = text.substr(0, space);
-    std::string_view value = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
-
-    char key_buf[kKeyMax + 1];
-    if (copy_printable(key_buf, kKeyMax, key) > kKeyMax)
-        return;
-    char *setting = nullptr;
-    if (iequals(key_buf, "datapath"))
-        setting = g_datapath;
-    else if (iequals(key_buf, "rootpath"))
-        setting = g_rootpath;
-    if (setting)
-        copy_printable(setting, kPathMax, value);
 }
 
 // Names the measurement passes over, whatever kind of entry they are.
@@ -194,6 +154,44 @@ bool pwrite_all(int fd, const char *data, std::size_t size, off_t offset) noexce
     return true;
 }
 
+// Where a walk over the directory log stopped.
+struct WalkEnd {
+    off_t found = -1;         // offset of the record visit stopped at; -1 when it never did
+    bool read_failed = false; // errno set
+    std::size_t partial = 0;  // bytes of an incomplete record at the end
+};
+
+// Reads the directory log from the current offset of fd in blocks of whole
+// records and hands each whole record to visit(bytes) until visit returns
+// true. A short block is the end of the file; a trailing partial record is
+// never visited.
+template <class Visit> WalkEnd walk_records(int fd, Visit visit) {
+    WalkEnd end;
+    std::vector<char> block(kSearchBlock);
+    off_t block_start = ::lseek(fd, 0, SEEK_CUR);
+    if (block_start < 0)
+        block_start = 0;
+    for (;;) {
+        ssize_t got = read_full(fd, block.data(), block.size());
+        if (got < 0) {
+            end.read_failed = true;
+            return end;
+        }
+        std::size_t whole = static_cast<std::size_t>(got) / kRecord;
+        for (std::size_t i = 0; i < whole; ++i) {
+            if (visit(block.data() + i * kRecord)) {
+                end.found = block_start + static_cast<off_t>(i * kRecord);
+                return end;
+            }
+        }
+        if (static_cast<std::size_t>(got) < block.size()) {
+            end.partial = static_cast<std::size_t>(got) % kRecord;
+            return end;
+        }
+        block_start += got;
+    }
+}
+
 constexpr off_t kReadError = -2;
 
 // The offset of the first whole record whose name equals name (including its
@@ -212,26 +210,14 @@ off_t find_record(int fd, std::string_view name) {
     if (filter)
         std::memcpy(&tail, key.data() + tail_at, 8);
 
-    std::vector<char> block(kSearchBlock);
-    off_t block_start = 0;
-    for (;;) {
-        ssize_t got = read_full(fd, block.data(), block.size());
-        if (got < 0)
-            return kReadError;
-        std::size_t whole = static_cast<std::size_t>(got) / kRecord;
-        for (std::size_t i = 0; i < whole; ++i) {
-            const char *field = block.data() + i * kRecord + kNameOffset;
-            uint64_t window = 0;
-            if (filter)
-                std::memcpy(&window, field + tail_at, 8);
-            if (window == tail && std::memcmp(field, key.data(), key.size()) == 0)
-                return block_start + static_cast<off_t>(i * kRecord);
-        }
-        // A short block is the end of the file; a trailing partial record never matches.
-        if (static_cast<std::size_t>(got) < block.size())
-            return -1;
-        block_start += got;
-    }
+    WalkEnd end = walk_records(fd, [&](const char *record) {
+        const char *field = record + kNameOffset;
+        uint64_t window = 0;
+        if (filter)
+            std::memcpy(&window, field + tail_at, 8);
+        return window == tail && std::memcmp(field, key.data(), key.size()) == 0;
+    });
+    return end.read_failed ? kReadError : end.found;
 }
 
 } // namespace
@@ -294,6 +280,19 @@ bool try_store_dirlog(const dirlog_record &record, dirlog_failure &why) {
     return true;
 }
 
+dirlog_walk read_dirlog(int fd, const std::function<void(const dirlog_record &)> &each) {
+    WalkEnd end = walk_records(fd, [&each](const char *bytes) {
+        dirlog_record record;
+        std::memcpy(&record, bytes, sizeof record);
+        each(record);
+        return false;
+    });
+    dirlog_walk walk;
+    walk.read_failed = end.read_failed;
+    walk.partial = end.partial;
+    return walk;
+}
+
 void store_dirlog(const dirlog_record &record) {
     dirlog_failure why;
     if (try_store_dirlog(record, why))
@@ -305,48 +304,34 @@ void store_dirlog(const dirlog_record &record) {
     std::exit(1);
 }
 
-void read_sysconfig(FILE *file) noexcept {
-    // A line longer than the buffer arrives in pieces, each taken as a line.
-    char line[kPathMax];
-    while (std::fgets(line, sizeof line, file))
-        apply_config_line(line);
+void apply_config(const daemon_config &config) noexcept {
+    if (config.rootpath)
+        set_setting(g_rootpath, *config.rootpath);
+    if (config.datapath)
+        set_setting(g_datapath, *config.datapath);
 }
 
 } // namespace sk::sitelogs
 
 extern "C" void load_sysconfig(const char *path) {
-    // The file must be a regular one: a FIFO is refused, not waited on.
-    sk::unique_file file;
-    if (path && std::strlen(path) < kPathMax)
-        file = sk::as_file(sk::open_regular(path, O_RDONLY).fd, "r");
-    if (!file) {
+    sk::daemon_config config;
+    bool read = false;
+    try {
+        read = path && std::strlen(path) < kPathMax && sk::load_daemon_config(path, config);
+    } catch (...) {
+        // Out of memory for a line: what the file says stays unknown.
+    }
+    if (!read) {
         (void)std::fprintf(stderr, "Bad or missing config file (%s), using defaults\n",
                            path ? path : "(null)");
         set_setting(g_datapath, "ftp-data");
         return;
     }
-    sk::sitelogs::read_sysconfig(file.get());
+    sk::sitelogs::apply_config(config);
 }
 
 extern "C" char *trim(char *str) {
-    if (!str)
-        return nullptr;
-    const char *in = str;
-    char *out = str;
-    bool wrote = false;
-    while (*in) {
-        while (*in && is_space(*in))
-            ++in;
-        if (!*in)
-            break;
-        if (wrote)
-            *out++ = ' ';
-        while (*in && !is_space(*in))
-            *out++ = *in++;
-        wrote = true;
-    }
-    *out = '\0';
-    return str;
+    return sk::trim_spaces(str);
 }
 
 extern "C" void add_ignore(const char *item) {

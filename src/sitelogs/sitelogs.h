@@ -9,12 +9,13 @@
  * the site root of siteroot.h.
  *
  * Calling order of the directory-log updater: load_sysconfig, add_ignore for
- * each name to skip, get_dir_size, then gl_dirlog_add (which calls
- * update_log). The other writers stand alone: each opens its file, writes one
- * record, line or message, and closes it again. A daemon file that is not a
- * regular file (a FIFO, a device) is refused as one that cannot be opened,
- * without waiting on it; when a writer returns 0 for a failed open, write or
- * close, errno holds the system's reason.
+ * each name to skip, get_dir_size, then gl_dirlog_add, which builds the
+ * record and stores it as update_log does (update_log itself takes a record
+ * the caller built). The other writers stand alone: each opens its file,
+ * writes one record, line or message, and closes it again. A daemon file
+ * that is not a regular file (a FIFO, a device) is refused as one that
+ * cannot be opened, without waiting on it; when a writer returns 0 for a
+ * failed open, write or close, errno holds the system's reason.
  *
  * Ownership: the caller owns every text it passes; the ignore list stores the
  * caller's pointers without copying them, and its nodes live until the
@@ -62,12 +63,12 @@ extern ignore_node *START;
 
 /*
  * Reads the settings "rootpath" and "datapath" (keys in any letter case,
- * "#" starts a comment) from the configuration file at path, used as given.
- * When the file cannot be opened or is not a regular file (a FIFO is
- * refused, not waited on), or path is NULL or 4096 characters or longer, it
- * prints "Bad or missing config file (<path>), using defaults" on
- * standard error and sets the data path to "ftp-data"; the root path keeps
- * its value.
+ * "#" starts a comment) from the configuration file at path, used as given;
+ * a setting the file does not name keeps its value. When the file cannot be
+ * opened or is not a regular file (a FIFO is refused, not waited on), or
+ * path is NULL or 4096 characters or longer, it prints "Bad or missing
+ * config file (<path>), using defaults" on standard error and sets the data
+ * path to "ftp-data"; the root path keeps its value.
  */
 void load_sysconfig(const char *path);
 
@@ -114,10 +115,11 @@ __attribute__((noreturn))
 void usage(void);
 
 /*
- * Builds a directory record (status 0, the current time) and hands it to
- * update_log. Returns 1 when it was written; 0 when dir is NULL or its name
- * after root path removal does not fit the 255-byte field (nothing is
- * written). Ends the process as update_log does.
+ * Builds a directory record (status 0, the current time, the name with the
+ * root path removed from its front as update_log removes it) and stores it
+ * in the directory log as update_log does. Returns 1 when it was written; 0
+ * when dir is NULL or its name after root path removal does not fit the
+ * 255-byte field (nothing is written). Ends the process as update_log does.
  */
 int gl_dirlog_add(const char *dir, uint32_t user_id, uint32_t group_id, uint32_t files, uint64_t bytes);
 

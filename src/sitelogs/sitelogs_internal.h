@@ -1,19 +1,31 @@
-// Steps of the sitelogs module that its tests and the updater program reach
-// directly. C++ only; not installed.
+// Steps of the sitelogs module that its tests, the updater program and the
+// sitekit front reach directly: the daemon paths the module writes, the
+// checks its writers make, a reader of the directory log and the directory
+// log store that reports a failure instead of ending the process. C++ only;
+// not installed.
 #ifndef SITEKIT_SITELOGS_INTERNAL_H
 #define SITEKIT_SITELOGS_INTERNAL_H
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include <sys/types.h>
 
+#include "internal.h"
 #include "sitelogs.h"
 
 namespace sk::sitelogs {
+
+// The daemon's files the writers open, as daemon paths (below the site root).
+inline constexpr const char *kDirlog = "/ftp-data/logs/dirlog";
+inline constexpr const char *kDupefile = "/ftp-data/logs/dupefile";
+inline constexpr const char *kDupelog = "/ftp-data/logs/dupelog";
+inline constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
+inline constexpr const char *kMsgDir = "/ftp-data/msgs/"; // a recipient's name follows
 
 // The settings load_sysconfig fills.
 std::string_view rootpath() noexcept;
@@ -49,8 +61,30 @@ bool try_store_dirlog(const dirlog_record &record, dirlog_failure &why);
 bool make_dirlog_record(const char *dir, uint32_t user_id, uint32_t group_id, uint32_t files, uint64_t bytes,
                         dirlog_record &record) noexcept;
 
-// load_sysconfig on a file that is already open.
-void read_sysconfig(FILE *file) noexcept;
+// Sets the settings the configuration names (load_sysconfig once the file
+// is read); a setting it does not name keeps its value.
+void apply_config(const daemon_config &config) noexcept;
+
+// Whether gl_site_msg takes to as a recipient: one plain file name inside
+// the message folder (not empty, ".", "..", holding "/" or 256 bytes or
+// longer).
+bool is_message_name(std::string_view to) noexcept;
+
+// Whether gl_gllog_announce takes the announcement: the line it logs
+// (event, ": " and text, in double quotes unless text begins with one) fits
+// 1023 characters.
+bool announcement_fits(std::string_view event, std::string_view text) noexcept;
+
+// How a walk over the directory log ended.
+struct dirlog_walk {
+    bool read_failed = false; // a read failed; errno holds the system's reason
+    std::size_t partial = 0;  // bytes of an incomplete record at the end, left out
+};
+
+// Reads the directory log open at fd from its current offset to its end,
+// handing each whole record to each in the order of the file. A trailing
+// incomplete record is not handed out; its length is reported.
+dirlog_walk read_dirlog(int fd, const std::function<void(const dirlog_record &)> &each);
 
 // The dupe log date ("%m%d%g") and the site log time ("%a %b %d %T %Y") of
 // a moment in local time; empty when the local time cannot be had.

@@ -15,23 +15,40 @@
 
 namespace {
 
-constexpr const char *kSiteLog = "/ftp-data/logs/glftpd.log";
-constexpr const char *kMsgDir = "/ftp-data/msgs/";
+using sk::sitelogs::kMsgDir;
+using sk::sitelogs::kSiteLog;
 constexpr std::size_t kAnnounceMax = 1023; // the announcement buffer of 1024 bytes
 constexpr std::size_t kNameMax = 255;      // longest file name the file system takes
 constexpr std::string_view kRule =
     "--------------------------------------------------------------------------";
 static_assert(kRule.size() == 74);
 
-// A recipient must name one file inside the message folder.
-bool plain_file_name(std::string_view name) noexcept {
-    return !name.empty() && name.size() <= kNameMax && name != "." && name != ".." &&
-           name.find('/') == std::string_view::npos;
+// The line gl_gllog_announce logs: the text in double quotes unless it
+// begins with one.
+std::string announcement(std::string_view event, std::string_view text) {
+    std::string line(event);
+    if (text.starts_with('"'))
+        line.append(": ").append(text);
+    else
+        line.append(": \"").append(text).append("\"");
+    return line;
 }
 
 } // namespace
 
 namespace sk::sitelogs {
+
+// A recipient must name one file inside the message folder.
+bool is_message_name(std::string_view to) noexcept {
+    return !to.empty() && to.size() <= kNameMax && to != "." && to != ".." &&
+           to.find('/') == std::string_view::npos;
+}
+
+bool announcement_fits(std::string_view event, std::string_view text) noexcept {
+    // The quotes are added unless the text brings its own opening one.
+    std::size_t quotes = text.starts_with('"') ? 0 : 2;
+    return event.size() + 2 + text.size() + quotes <= kAnnounceMax;
+}
 
 std::string gllog_time(std::time_t when) {
     struct tm local;
@@ -100,24 +117,19 @@ extern "C" int gl_gllog_add(const char *text) {
 extern "C" int gl_gllog_announce(const char *event, const char *text) {
     if (!event || !text)
         return 0;
+    // Too long an announcement is refused whole: a cut one would lose its
+    // closing quote and mislead whatever reads the log.
+    if (!sk::sitelogs::announcement_fits(event, text))
+        return 0;
     try {
-        std::string line(event);
-        if (text[0] == '"')
-            line.append(": ").append(text);
-        else
-            line.append(": \"").append(text).append("\"");
-        // Too long an announcement is refused whole: a cut one would lose its
-        // closing quote and mislead whatever reads the log.
-        if (line.size() > kAnnounceMax)
-            return 0;
-        return gl_gllog_add(line.c_str());
+        return gl_gllog_add(announcement(event, text).c_str());
     } catch (...) {
         return 0;
     }
 }
 
 extern "C" int gl_site_msg(const char *from, const char *to, const char *text) {
-    if (!from || !to || !text || !plain_file_name(to))
+    if (!from || !to || !text || !sk::sitelogs::is_message_name(to))
         return 0;
     try {
         std::time_t now = std::time(nullptr);

@@ -123,6 +123,18 @@ TEST_F(SitelogsCommands, WritersAppendTheDaemonsRecordsAndLines) {
     EXPECT_TRUE(msg.ends_with(")" + std::string(74, '-') + "\nsee you\n")) << msg;
 }
 
+// A text that brings its own quotes gets none added, so it may be two
+// characters longer than a plain one: the front takes what the writer takes.
+TEST_F(SitelogsCommands, AnnounceTakesAQuotedTextUpToTheLinesLimit) {
+    std::string quoted = "\"" + std::string(1018, 't') + "\""; // "E: " and that: 1023 characters
+    auto r = on_site(site, {"announce", "E", quoted});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(site / "ftp-data/logs/glftpd.log").find("E: " + quoted + "\n"), std::string::npos);
+    r = on_site(site, {"announce", "E", quoted + "t"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("longer than 1023"), std::string::npos) << r.err;
+}
+
 // Every refused command line: exit status 2, a message on stderr, nothing
 // on stdout, and no file of the site changed.
 TEST_F(SitelogsCommands, BadCommandLinesChangeNothing) {

@@ -84,10 +84,15 @@ static void check_checks(void) {
     char name[64];
     char *base;
     st_state st;
+    ht_table table;
     CHECK(release_get_with_subdir("/site/Rel-GRP/CD1", name, sizeof name) == 1 &&
           strcmp(name, "Rel-GRP/CD1") == 0);
     CHECK(nfo_str_trim("  a b\t", name, sizeof name) == 1 && strcmp(name, "a b") == 0);
     CHECK(zip_dupe(NULL, NULL, NULL) == 1);
+    ht_init(&table);
+    CHECK(upload_check(&table, "a.rar", "/site/Rel-GRP") == 1 && ht_get(&table, "path") != NULL &&
+          strcmp(ht_get(&table, "path"), "/site/Rel-GRP/a.rar") == 0);
+    ht_finalize(&table);
     st_initialize(&st, "*.nfo", "|");
     base = zip_must_extract("Docs/REL.NFO", &st);
     CHECK(base != NULL && strcmp(base, "rel.nfo") == 0);

@@ -12,6 +12,7 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -205,6 +206,30 @@ TEST(SiteviewProgram, ExplainsTablesItCannotUse) {
         EXPECT_EQ(r.status, 1) << c.args;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
     }
+}
+
+// --root finds the daemon's configuration below the site root, read by the
+// site tools' rules: "#" starts a comment anywhere on a line.
+TEST(SiteviewProgram, ReadsTheConfigurationBelowTheSiteRoot) {
+    sktest::TempDir site;
+    sktest::write_file(site / "etc/glftpd.conf", "rootpath # " + site.path() + "\n");
+    sktest::RunResult r =
+        sktest::run_command(siteview() + " --root " + quote(site.path()) + " -k 0x5EFFFFFF </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no rootpath in " + site.path() + "/etc/glftpd.conf, using /glftpd"),
+              std::string::npos)
+        << r.err;
+}
+
+// A FIFO in the configuration's place is passed over, not waited on.
+TEST(SiteviewProgram, DoesNotWaitOnAFifoAsConfiguration) {
+    sktest::TempDir dir;
+    std::string fifo = dir / "glftpd.conf";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    sktest::RunResult r =
+        sktest::run_command("timeout 10 " + siteview() + " -c " + quote(fifo) + " -k 0x5EFFFFFF </dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no rootpath in " + fifo), std::string::npos) << r.err;
 }
 
 // One run over a table the test made: the root comes from a configuration
