@@ -61,16 +61,6 @@ bool is_space(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool iequals(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 void set_setting(char *setting, std::string_view value) noexcept {
     std::size_t n = value.size() < kPathMax ? value.size() : kPathMax;
     std::memcpy(setting, value.data(), n);
@@ -104,9 +94,9 @@ void apply_config_line(char *line) noexcept {
     if (copy_printable(key_buf, kKeyMax, key) > kKeyMax)
         return;
     char *setting = nullptr;
-    if (iequals(key_buf, "datapath"))
+    if (sk::ascii_iequals(key_buf, "datapath"))
         setting = g_datapath;
-    else if (iequals(key_buf, "rootpath"))
+    else if (sk::ascii_iequals(key_buf, "rootpath"))
         setting = g_rootpath;
     if (setting)
         copy_printable(setting, kPathMax, value);
@@ -116,9 +106,9 @@ void apply_config_line(char *line) noexcept {
 bool skipped_name(std::string_view name) noexcept {
     if (name == "." || name == ".." || name == ".message")
         return true;
-    if (iequals(name, "file_id.diz"))
+    if (sk::ascii_iequals(name, "file_id.diz"))
         return true;
-    return name.size() >= 4 && iequals(name.substr(name.size() - 4), ".nfo");
+    return name.size() >= 4 && sk::ascii_iequals(name.substr(name.size() - 4), ".nfo");
 }
 
 struct DirId {
@@ -162,38 +152,6 @@ void measure(int dir_fd, SeenDirs &seen, int32_t *files, uint64_t *bytes) {
     }
 }
 
-// Reads until buf is full or the file ends; the count read, or -1 on error.
-ssize_t read_full(int fd, char *buf, std::size_t size) noexcept {
-    std::size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::read(fd, buf + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
-}
-
-bool pwrite_all(int fd, const char *data, std::size_t size, off_t offset) noexcept {
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, data, size, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 constexpr off_t kReadError = -2;
 
 // The offset of the first whole record whose name equals name (including its
@@ -215,7 +173,7 @@ off_t find_record(int fd, std::string_view name) {
     std::vector<char> block(kSearchBlock);
     off_t block_start = 0;
     for (;;) {
-        ssize_t got = read_full(fd, block.data(), block.size());
+        ssize_t got = sk::read_full(fd, block.data(), block.size());
         if (got < 0)
             return kReadError;
         std::size_t whole = static_cast<std::size_t>(got) / kRecord;
@@ -276,7 +234,7 @@ bool try_store_dirlog(const dirlog_record &record, dirlog_failure &why) {
         if (at == kReadError)
             return failed(dirlog_failure::read);
         if (at >= 0) {
-            if (!pwrite_all(log.fd.get(), bytes, kRecord, at))
+            if (!sk::pwrite_all(log.fd.get(), bytes, kRecord, at))
                 return failed(dirlog_failure::write);
         } else {
             off_t end = ::lseek(log.fd.get(), 0, SEEK_END);

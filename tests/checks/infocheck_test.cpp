@@ -141,6 +141,17 @@ TEST_F(NfoCheck, KeepsPermissionBits) {
     EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
 
+// The owner is given back before the mode: a change of owner clears the
+// set-user-ID bit, even to the same owner.
+TEST_F(NfoCheck, KeepsTheSetUserIdBit) {
+    write_file(nfo, "x\r\n"); // rewritten as "x\n"
+    ASSERT_EQ(chmod(nfo.c_str(), 04604), 0);
+    ASSERT_EQ(check(), 1);
+    struct stat st;
+    ASSERT_EQ(stat(nfo.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04604u);
+}
+
 // The check rewrites only what its user may write itself, although the
 // release directory would let it replace the file. A symbolic link is
 // replaced by the cleaned copy; the file it leads to is not changed.
