@@ -346,32 +346,25 @@ bool replacement::commit(const struct stat *original) noexcept {
     }
     if (ok)
         ok = fsync(fd) == 0;
-    if (ok && !named_)
-        named_ = ok = link_unnamed(fd, path_);
-    if (ok)
-        ok = finish();
-    if (ok)
-        ok = std::rename(path_.c_str(), target_.c_str()) == 0;
-    if (ok) {
-        named_ = false;
-        return true;
-    }
-    int saved = errno;
-    discard();
-    errno = saved;
-    return false;
+    return conclude(ok, true);
 }
 
 bool replacement::keep() noexcept {
     bool ok = fd() >= 0;
     if (!ok)
         errno = EBADF;
+    return conclude(ok, false);
+}
+
+bool replacement::conclude(bool ok, bool over_target) noexcept {
     if (ok && !named_)
         named_ = ok = link_unnamed(fd(), path_);
     if (ok)
         ok = finish();
+    if (ok && over_target)
+        ok = std::rename(path_.c_str(), target_.c_str()) == 0;
     if (ok) {
-        named_ = false;
+        named_ = false; // the file is no longer this holder's to remove
         return true;
     }
     int saved = errno;

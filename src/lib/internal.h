@@ -290,6 +290,10 @@ class replacement {
 
   private:
     bool finish() noexcept; // flushes and closes; false on any error
+    // Names the file where it has no name yet, closes it and, when
+    // over_target, renames it over target; removes it unless all of that
+    // (and ok, the steps before) went well.
+    bool conclude(bool ok, bool over_target) noexcept;
     std::string target_;
     std::string path_;
     unique_fd fd_;
