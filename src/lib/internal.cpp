@@ -165,11 +165,15 @@ bool link_unnamed(int fd, const std::string &path) noexcept {
     return linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-bool write_all(int fd, const void *data, std::size_t size, std::size_t &written) noexcept {
+namespace {
+
+// Hands the bytes to put(bytes, count, done) until every one is taken,
+// retrying short writes and EINTR; done counts what was taken so far.
+template <class Put> bool put_all(const void *data, std::size_t size, std::size_t &done, Put put) noexcept {
     const char *p = static_cast<const char *>(data);
-    written = 0;
-    while (written < size) {
-        ssize_t n = ::write(fd, p + written, size - written);
+    done = 0;
+    while (done < size) {
+        ssize_t n = put(p + done, size - done, done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -177,27 +181,23 @@ bool write_all(int fd, const void *data, std::size_t size, std::size_t &written)
                 errno = EIO;
             return false;
         }
-        written += static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
 
+} // namespace
+
+bool write_all(int fd, const void *data, std::size_t size, std::size_t &written) noexcept {
+    return put_all(data, size, written,
+                   [fd](const char *p, std::size_t n, std::size_t) noexcept { return ::write(fd, p, n); });
+}
+
 bool pwrite_all(int fd, const void *data, std::size_t size, off_t offset) noexcept {
-    const char *p = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, p, size, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
+    std::size_t done = 0;
+    return put_all(data, size, done, [fd, offset](const char *p, std::size_t n, std::size_t at) noexcept {
+        return ::pwrite(fd, p, n, offset + static_cast<off_t>(at));
+    });
 }
 
 bool ascii_iequals(std::string_view a, std::string_view b) noexcept {

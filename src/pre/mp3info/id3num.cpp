@@ -27,11 +27,10 @@ int get_mp3_genre(const char *path) {
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
+    const char *path = id3::file_argument(argc, argv, kUsage);
+    if (!path)
         return 2;
-    }
-    int rc = get_mp3_genre(argv[1]);
+    int rc = get_mp3_genre(path);
     std::printf("(%d)\n", id3_genre_num);
     return rc;
 }

@@ -1,6 +1,7 @@
 // The ID3v1 trailer of an MP3 file: its last 128 bytes, which begin with
 // "TAG" when the file has one and end with the genre byte. Header-only, so
-// that each ID3 tool compiles it in and none links another.
+// that each ID3 tool compiles it in and none links another. Also the
+// file argument of the tools that take one.
 #ifndef SITEKIT_ID3_TRAILER_H
 #define SITEKIT_ID3_TRAILER_H
 
@@ -35,6 +36,15 @@ inline trailer read_trailer(const char *path, unsigned char (&tag)[trailer_size]
         return trailer::no_tag;
     }
     return trailer::tagged;
+}
+
+// The file named on the command line, or nullptr after printing usage on
+// standard error when there is none.
+inline const char *file_argument(int argc, char **argv, const char *usage) {
+    if (argc >= 2)
+        return argv[1];
+    std::fputs(usage, stderr);
+    return nullptr;
 }
 
 } // namespace id3
