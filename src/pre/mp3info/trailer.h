@@ -43,7 +43,7 @@ inline trailer read_trailer(const char *path, unsigned char (&tag)[trailer_size]
 inline const char *file_argument(int argc, char **argv, const char *usage) {
     if (argc >= 2)
         return argv[1];
-    std::fputs(usage, stderr);
+    (void)std::fputs(usage, stderr);
     return nullptr;
 }
 
