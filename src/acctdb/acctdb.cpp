@@ -15,8 +15,8 @@
 #include <sys/stat.h>
 
 #include "internal.h"
-#include "textscan.h"
-#include "tokenizer.h"
+#include "linefile.h"
+#include "tokens.h"
 
 extern "C" {
 char *_etcdir = nullptr;
@@ -82,27 +82,18 @@ bool fill(char *slot, std::size_t width, const char *field) {
     return sk::copy_field(slot, width, field);
 }
 
-struct tokens {
-    st_state st{};
-    tokens(const char *text) { st_initialize(&st, text, ":"); }
-    ~tokens() { st_finalize(&st); }
-    tokens(const tokens &) = delete;
-    tokens &operator=(const tokens &) = delete;
-    const char *operator[](int i) const { return st.tokens[i]; }
-};
-
 // A new record for a passwd line, or nullptr for a line that is skipped.
 pwd_user *parse_user(const char *line) {
-    tokens t(line);
-    if (t.st.count != 7)
+    sk::tokens t(line, ":");
+    if (t.left() != 7)
         return nullptr;
     auto *u = static_cast<pwd_user *>(std::calloc(1, sizeof(pwd_user)));
     if (!u)
         return nullptr;
-    bool ok = fill(u->name, sizeof u->name, t[0]) && fill(u->passwd, sizeof u->passwd, t[1]) &&
-              read_id(t[2], u->uid) && read_id(t[3], u->gid) &&
-              fill(u->gecos, sizeof u->gecos, t[4]) && fill(u->home, sizeof u->home, t[5]) &&
-              fill(u->shell, sizeof u->shell, t[6]);
+    bool ok = fill(u->name, sizeof u->name, t.peek(0)) && fill(u->passwd, sizeof u->passwd, t.peek(1)) &&
+              read_id(t.peek(2), u->uid) && read_id(t.peek(3), u->gid) &&
+              fill(u->gecos, sizeof u->gecos, t.peek(4)) && fill(u->home, sizeof u->home, t.peek(5)) &&
+              fill(u->shell, sizeof u->shell, t.peek(6));
     if (!ok) {
         std::free(u);
         return nullptr;
@@ -112,16 +103,16 @@ pwd_user *parse_user(const char *line) {
 
 // A new record for a group line, or nullptr for a line that is skipped.
 pwd_group *parse_group(const char *line) {
-    tokens t(line);
-    if (t.st.count < 3)
+    sk::tokens t(line, ":");
+    if (t.left() < 3)
         return nullptr;
     auto *g = static_cast<pwd_group *>(std::calloc(1, sizeof(pwd_group)));
     if (!g)
         return nullptr;
-    bool ok = fill(g->name, sizeof g->name, t[0]) && fill(g->passwd, sizeof g->passwd, t[1]) &&
-              read_id(t[2], g->gid);
-    if (ok && t.st.count > 3)
-        ok = (g->members = sk::dup_text(t[3])) != nullptr;
+    bool ok = fill(g->name, sizeof g->name, t.peek(0)) && fill(g->passwd, sizeof g->passwd, t.peek(1)) &&
+              read_id(t.peek(2), g->gid);
+    if (ok && t.left() > 3)
+        ok = (g->members = sk::dup_text(t.peek(3))) != nullptr;
     if (!ok) {
         std::free(g);
         return nullptr;
@@ -129,31 +120,23 @@ pwd_group *parse_group(const char *line) {
     return g;
 }
 
-// Hands each line of an open reader to take, whole whatever its length.
-template <class Take> void each_line(lfr_reader &reader, Take take) {
-    int max_len = reader.size >= INT_MAX ? INT_MAX - 1 : static_cast<int>(reader.size);
-    std::vector<char> line(static_cast<std::size_t>(max_len) + 1);
-    while (lfr_getline(&reader, line.data(), max_len) >= 0)
-        take(line.data());
-}
-
 std::string account_path(const char *file) {
     const char *dir = _pwd_get_etcdir();
     return dir ? std::string(dir) + "/" + file : std::string();
 }
 
-using reader_holder = std::unique_ptr<lfr_reader, decltype(&lfr_close)>;
-
 // Builds the passwd cache from the reader's lines: each record goes to the
 // head, so the file's last line comes first.
-void load_users(lfr_reader &reader, const struct stat &st) {
+void load_users(sk::line_file &file, const struct stat &st) {
     pwd_user *head = nullptr;
-    each_line(reader, [&](const char *line) {
-        if (pwd_user *u = parse_user(line)) {
-            u->next = head;
-            head = u;
-        }
-    });
+    if (!file.each_line([&](const char *line, int, int64_t) {
+            if (pwd_user *u = parse_user(line)) {
+                u->next = head;
+                head = u;
+            }
+        }))
+        throw std::bad_alloc();
+    const lfr_reader &reader = file.reader();
     pwd_userlist = head;
     pwd_lastupdate = st.st_mtime;
     source.loaded = true;
@@ -174,9 +157,9 @@ pwd_user *reload_users() {
     if (same_status(st) && !source.racy)
         return pwd_userlist;
 
-    lfr_reader reader;
-    reader_holder holder(&reader, &lfr_close);
-    bool readable = lfr_open(&reader, path.c_str()) == 0;
+    sk::line_file file;
+    const lfr_reader &reader = file.reader();
+    bool readable = file.open(path.c_str());
     if (readable && same_status(st) && reader.size == source.size &&
         hash_of(reader) == source.content) {
         // Unchanged after all; records handed out stay valid.
@@ -186,7 +169,7 @@ pwd_user *reload_users() {
     _pwd_finalize(pwd_userlist);
     if (!readable)
         return nullptr; // pwd_lastupdate is kept; the next lookup tries again
-    load_users(reader, st);
+    load_users(file, st);
     return pwd_userlist;
 }
 
@@ -194,19 +177,19 @@ pwd_group *reload_groups() {
     if (pwd_grouplist)
         return pwd_grouplist;
     std::string path = account_path("group");
-    lfr_reader reader;
-    reader_holder holder(&reader, &lfr_close);
-    if (path.empty() || lfr_open(&reader, path.c_str()) != 0)
+    sk::line_file file;
+    if (path.empty() || !file.open(path.c_str()))
         return nullptr;
     pwd_group *head = nullptr;
     // Empty lines are skipped like any line without three fields; the
     // groups after one are read as well.
-    each_line(reader, [&](const char *line) {
-        if (pwd_group *g = parse_group(line)) {
-            g->next = head;
-            head = g;
-        }
-    });
+    if (!file.each_line([&](const char *line, int, int64_t) {
+            if (pwd_group *g = parse_group(line)) {
+                g->next = head;
+                head = g;
+            }
+        }))
+        throw std::bad_alloc();
     pwd_grouplist = head;
     return head;
 }

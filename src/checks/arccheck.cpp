@@ -28,23 +28,6 @@ void report(ht_table *table, const char *step) {
     error_printf(table, ht_get(table, "check_errormsg"), step);
 }
 
-// The temporary archive: a file without a name in the upload's folder,
-// given the name path only when it is complete, so that a check killed at
-// any moment leaves nothing behind. Where the file system cannot hold such
-// files it is created under path at once. Removed unless committed.
-struct TempArchive {
-    sk::unique_fd fd;
-    std::string path;
-    bool named = false;
-    TempArchive() = default;
-    TempArchive(const TempArchive &) = delete;
-    TempArchive &operator=(const TempArchive &) = delete;
-    ~TempArchive() {
-        if (named)
-            ::unlink(path.c_str());
-    }
-};
-
 // The library writes the temporary archive through these callbacks, to a
 // copy of its descriptor with a large buffer.
 voidpf ZCALLBACK open_temp(voidpf opaque, const char *, int) {
@@ -65,47 +48,30 @@ int ZCALLBACK close_temp(voidpf, voidpf stream) {
     return std::fclose(f) == 0 && ok ? 0 : EOF;
 }
 
-// Makes the way free for the temporary archive's name: a regular file
-// there was left by a check interrupted at its very end, and goes (said on
-// standard error); anything else there, a symbolic link included, is
-// refused.
-bool clear_temp_name(const std::string &path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT;
-    if (!S_ISREG(st.st_mode) || ::unlink(path.c_str()) != 0)
-        return false;
-    (void)std::fprintf(stderr, "sitekit: removed %s, left behind by an interrupted check\n", path.c_str());
-    return true;
-}
-
-std::string folder_of(const std::string &path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Creates the temporary archive for the upload.
-zipFile create_temp(TempArchive &temp, const std::string &upload) {
-    temp.path = upload + ZIP_TEMP_SUFFIX;
-    if (!clear_temp_name(temp.path))
+// Creates the temporary archive for the upload: a file without a name in
+// the upload's folder, given the name upload + ZIP_TEMP_SUFFIX only when it
+// is complete, so that a check killed at any moment leaves nothing behind.
+// Where the file system cannot hold such files it is created under that
+// name at once. A regular file at the name was left by a check interrupted
+// at its very end, and goes (said on standard error); anything else there,
+// a symbolic link included, is refused.
+zipFile create_temp(sk::replacement &temp, const std::string &upload) {
+    bool opened = temp.open(upload, {.suffix = ZIP_TEMP_SUFFIX,
+                                     .stale = sk::replacement::leftover::remove_regular,
+                                     .unnamed = true,
+                                     .flags = O_RDWR});
+    if (temp.removed_stale())
+        (void)std::fprintf(stderr, "sitekit: removed %s, left behind by an interrupted check\n",
+                           temp.path().c_str());
+    if (!opened)
         return nullptr;
-    int fd = sk::open_unnamed(folder_of(upload), O_RDWR, 0600);
-    if (fd < 0 && errno == EOPNOTSUPP) {
-        fd = ::open(temp.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        temp.named = fd >= 0;
-    }
-    if (fd < 0)
-        return nullptr;
-    temp.fd = sk::unique_fd(fd);
-    int stream_fd = temp.fd.get();
+    int stream_fd = temp.fd();
     zlib_filefunc_def io;
     fill_fopen_filefunc(&io);
     io.zopen_file = open_temp;
     io.zclose_file = close_temp;
     io.opaque = &stream_fd;
-    return zipOpen2(temp.path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
+    return zipOpen2(temp.path().c_str(), APPEND_STATUS_CREATE, nullptr, &io);
 }
 
 void replace_name_chars(char *name) {
@@ -148,7 +114,7 @@ int check(ht_table *table, const char *dir) {
         return 0;
     const std::string upload(path); // the table may change under the test
     struct stat original;
-    TempArchive temp;
+    sk::replacement temp;
     zipFile zip = stat(upload.c_str(), &original) == 0 ? create_temp(temp, upload) : nullptr;
     if (!zip) {
         report(table, step_temp_create);
@@ -162,12 +128,10 @@ int check(ht_table *table, const char *dir) {
         return 0;
     // Owner, group and mode of the upload: the daemon tells the uploader
     // by the owner.
-    if (!sk::commit_fd_replacement(temp.fd.get(), temp.named, temp.path, upload, &original)) {
-        temp.named = false; // removed by the commit
+    if (!temp.commit(&original)) {
         report(table, step_replace);
         return 0;
     }
-    temp.named = false;
     if (const char *success = ht_get(table, "zip_success"))
         msg_printf(table, success, "Checking zip-file", "Done");
     return 1;

@@ -22,6 +22,7 @@
 
 #include "internal.h"
 #include "textfill.h"
+#include "tokens.h"
 
 namespace {
 
@@ -46,18 +47,6 @@ constexpr std::uint64_t size_marker = 0xFFFFFFFFu; // a 32-bit size given in the
 constexpr unsigned zip64_extra_id = 0x0001;
 constexpr std::size_t end_record_size = 22;
 constexpr std::size_t max_archive_comment = 65535;
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char &c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-struct Tokens {
-    st_state state{};
-    ~Tokens() { st_finalize(&state); }
-};
 
 // The upload as the library reads it: the file up to the end of its end
 // record. The library looks for the end record only 65535 bytes back from
@@ -285,26 +274,6 @@ bool read_header(Run &run, Header &h) {
     return true;
 }
 
-// The extraction target of an entry: written without a name (or, where the
-// file system cannot, under its own name) and given its name only when the
-// entry is complete and verified. Removed unless kept.
-struct Target {
-    sk::unique_fd fd;
-    std::string path;
-    bool named = false; // created under its name (no unnamed files here)
-    Target() = default;
-    Target(const Target &) = delete;
-    Target &operator=(const Target &) = delete;
-    ~Target() { discard(); }
-    explicit operator bool() const { return static_cast<bool>(fd); }
-    void discard() {
-        fd.close();
-        if (named)
-            ::unlink(path.c_str());
-        named = false;
-    }
-};
-
 std::string with_reason(const char *step, int error) {
     return std::string(step) + " (" + std::strerror(error) + ")";
 }
@@ -313,7 +282,7 @@ std::string with_reason(const char *step, int error) {
 // status word. The target is created only when nothing at all is there, and
 // never through a symbolic link, so that nothing that exists is overwritten.
 // False (after the report) when the entry is too large to extract.
-bool open_target(const Run &run, const Header &h, std::string &status, Target &target) {
+bool open_target(const Run &run, const Header &h, std::string &status, sk::replacement &target) {
     if (!run.dir)
         return true;
     sk::malloc_ptr<char> base(zip_must_extract(h.name, run.patterns));
@@ -330,37 +299,26 @@ bool open_target(const Run &run, const Header &h, std::string &status, Target &t
         return fail(run, "File to extract is larger than zip_extract_max (" +
                              std::to_string(run.extract_max) + " bytes)");
     status = ZIP_STATUS_UNPACKED;
-    int fd = sk::open_unnamed(run.dir, O_WRONLY, 0666);
-    if (fd < 0 && errno == EOPNOTSUPP) {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        target.named = fd >= 0;
-    }
-    if (fd < 0) {
+    // A file without a name until it is complete and verified, where the
+    // file system allows; else created under its name at once. Removed
+    // unless kept.
+    if (!target.open(path, {.suffix = "", .unnamed = true, .mode = 0666})) {
         if (errno == EEXIST || errno == ELOOP)
             status = ZIP_STATUS_EXISTS; // something appeared since the test above
         else
             fail(run, step_extract_open);
-        return true;
     }
-    target.fd = sk::unique_fd(fd);
-    target.path = std::move(path);
     return true;
 }
 
 // Gives the complete extracted file its name; something that appeared
 // there meanwhile is left as it is and the entry counts as "Exists".
-bool keep_target(const Run &run, Target &target, std::string &status) {
-    if (!target.named && !sk::link_unnamed(target.fd.get(), target.path)) {
-        if (errno != EEXIST)
-            return fail(run, with_reason(step_extract_write, errno));
-        status = ZIP_STATUS_EXISTS;
-        target.fd.close();
+bool keep_target(const Run &run, sk::replacement &target, std::string &status) {
+    if (target.keep())
         return true;
-    }
-    target.named = true; // from here on the name is this file's
-    if (!target.fd.close())
+    if (errno != EEXIST)
         return fail(run, with_reason(step_extract_write, errno));
-    target.named = false; // complete: it stays
+    status = ZIP_STATUS_EXISTS;
     return true;
 }
 
@@ -387,7 +345,7 @@ bool copy_entry(Run &run, const Header &h, std::string &status) {
                              8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, info.flag & utf8_name_flag) != ZIP_OK)
         return fail(run, step_temp_open);
 
-    Target target;
+    sk::replacement target;
     if (!open_target(run, h, status, target))
         return false;
     std::uint64_t produced = 0;
@@ -402,7 +360,7 @@ bool copy_entry(Run &run, const Header &h, std::string &status) {
             return fail(run, step_entry_data);
         crc = crc32(crc, reinterpret_cast<const Bytef *>(run.buffer.data()), static_cast<uInt>(count));
         if (count > 0 && target &&
-            !sk::write_all(target.fd.get(), run.buffer.data(), static_cast<std::size_t>(count)))
+            !sk::write_all(target.fd(), run.buffer.data(), static_cast<std::size_t>(count)))
             return fail(run, with_reason(step_extract_write, errno));
         if (zipWriteInFileInZip(run.zip, run.buffer.data(), static_cast<unsigned>(count)) != ZIP_OK)
             return fail(run, step_temp_write);
@@ -529,13 +487,12 @@ extern "C" int zip_dupe(ht_table *, const char *, const char *) {
 
 extern "C" int zip_test_and_extract(ht_table *table, const char *path, const char *dir, zipFile zip) {
     try {
-        Tokens tokens;
         const char *extract = ht_get(table, "zip_extract");
-        st_initialize(&tokens.state, extract, extract ? "|" : nullptr);
+        sk::tokens tokens(extract, extract ? "|" : nullptr);
         Run run{table,
                 dir,
                 zip,
-                &tokens.state,
+                tokens.get(),
                 nullptr,
                 std::vector<char>(ZIP_COPY_BUFFER),
                 std::vector<unsigned char>(65535),
@@ -555,7 +512,7 @@ extern "C" int zip_is_propaganda(ht_table *table, const char *name) {
     if (!dir || !name)
         return 0;
     try {
-        std::string path = std::string(dir) + "/" + lower(name);
+        std::string path = std::string(dir) + "/" + sk::ascii_lowercase(name);
         struct stat st;
         return lstat(path.c_str(), &st) == 0 ? 1 : 0;
     } catch (...) {
@@ -569,7 +526,8 @@ extern "C" char *zip_must_extract(const char *name, st_state *patterns) {
     try {
         std::string_view whole(name);
         std::size_t slash = whole.rfind('/');
-        std::string base = lower(slash == std::string_view::npos ? whole : whole.substr(slash + 1));
+        std::string base =
+            sk::ascii_lowercase(slash == std::string_view::npos ? whole : whole.substr(slash + 1));
         st_reset(patterns);
         for (const char *pattern; (pattern = st_next(patterns)) != nullptr;)
             if (fnmatch(pattern, base.c_str(), 0) == 0)

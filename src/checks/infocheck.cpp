@@ -72,21 +72,6 @@ bool write_text(FILE *out, const char *text) {
     return std::fwrite(text, 1, len, out) == len;
 }
 
-// A new temporary file beside path, created exclusively; its stream and
-// name, or a null stream.
-sk::unique_file create_beside(const std::string &path, std::string &tmp_path) {
-    tmp_path = path + ".XXXXXX";
-    int fd = mkstemp(tmp_path.data());
-    if (fd < 0)
-        return nullptr;
-    FILE *f = fdopen(fd, "wb");
-    if (!f) {
-        ::close(fd);
-        ::unlink(tmp_path.c_str());
-    }
-    return sk::unique_file(f);
-}
-
 // The NFO's lines that no clean-list entry drops, in file order.
 unique_list kept_lines(const str_list *lines, str_list *substrings) {
     unique_list kept;
@@ -115,23 +100,18 @@ int check(ht_table *table, const char *dir) {
     unique_list substrings(cleanlist ? nfo_clean_load(nullptr, cleanlist) : nullptr);
     unique_list kept = kept_lines(lines.get(), substrings.get());
 
-    std::string tmp_path;
-    sk::unique_file out = create_beside(path, tmp_path);
+    // A name of its own beside the NFO; a symbolic link at the NFO's name
+    // is replaced, never followed.
+    sk::replacement tmp;
+    FILE *out = tmp.open(path, {.keep_same = true}) ? tmp.stream() : nullptr;
     if (!out)
         return 0;
 
-    nfo_append_add(table, out.get(), ht_get(table, "nfo_prepend"), dir);
+    nfo_append_add(table, out, ht_get(table, "nfo_prepend"), dir);
     sk::malloc_ptr<char> body(nfo_str_concat(kept.get(), "\n"));
-    bool ok = body && write_text(out.get(), body.get());
-    nfo_append_add(table, out.get(), ht_get(table, "nfo_append"), dir);
-    ok = ok && !std::ferror(out.get());
-
-    if (ok) {
-        ok = sk::commit_replacement(out.release(), tmp_path, path, &st);
-    } else {
-        out.reset();
-        ::unlink(tmp_path.c_str());
-    }
+    bool ok = body && write_text(out, body.get());
+    nfo_append_add(table, out, ht_get(table, "nfo_append"), dir);
+    ok = ok && tmp.commit(&st);
     if (!ok)
         error_printf(table, ht_get(table, "check_errormsg"), write_failed_step);
     return 1;

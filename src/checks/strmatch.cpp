@@ -1,13 +1,14 @@
 #include "strmatch.h"
 
-#include <cctype>
 #include <cstddef>
 #include <string_view>
 
+#include "internal.h"
+
 namespace {
 
-bool same_char(unsigned char p, unsigned char t, bool fold) {
-    return fold ? std::tolower(p) == std::tolower(t) : p == t;
+bool same_char(char p, char t, bool fold) {
+    return fold ? sk::ascii_lower(p) == sk::ascii_lower(t) : p == t;
 }
 
 // Greedy matching that remembers only the last "*": on a mismatch the star
@@ -21,9 +22,7 @@ bool match(std::string_view pat, std::string_view text, bool fold) {
         if (p < pat.size() && pat[p] == '*') {
             star = p++;
             resume = t;
-        } else if (p < pat.size() &&
-                   (pat[p] == '?' || same_char(static_cast<unsigned char>(pat[p]),
-                                               static_cast<unsigned char>(text[t]), fold))) {
+        } else if (p < pat.size() && (pat[p] == '?' || same_char(pat[p], text[t], fold))) {
             ++p;
             ++t;
         } else if (star != std::string_view::npos) {

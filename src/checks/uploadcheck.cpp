@@ -9,8 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include <strings.h>
-
 #include "arccheck.h"
 #include "infocheck.h"
 #include "internal.h"
@@ -60,7 +58,7 @@ constexpr std::pair<std::string_view, Check> kChecks[] = {
 
 bool has_extension(std::string_view name, std::string_view ext) {
     return name.size() > ext.size() &&
-           strncasecmp(name.data() + name.size() - ext.size(), ext.data(), ext.size()) == 0;
+           sk::ascii_iequals(name.substr(name.size() - ext.size()), ext);
 }
 
 // Takes the path settings below the site root for as long as it lives and

@@ -65,75 +65,8 @@ char *dup_text(std::string_view text) noexcept {
 }
 
 bool write_all(int fd, const void *data, std::size_t size) noexcept {
-    const char *p = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::string &target,
-                        const struct stat *original) noexcept {
-    bool ok = std::fflush(tmp) == 0 && !std::ferror(tmp);
-    int fd = fileno(tmp);
-    // True when the copy holds exactly the bytes of the regular file at
-    // target. The copy may be open for writing only, so it is read again
-    // through its name, after making sure that the name still leads to it.
-    auto same_content = [&]() noexcept {
-        struct stat written, there;
-        if (fstat(fd, &written) != 0 || ::stat(target.c_str(), &there) != 0 || !S_ISREG(there.st_mode) ||
-            written.st_size != there.st_size)
-            return false;
-        unique_fd copy(::open(tmp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        unique_fd old(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        struct stat sc, so;
-        if (!copy || !old || fstat(copy.get(), &sc) != 0 || fstat(old.get(), &so) != 0 ||
-            sc.st_dev != written.st_dev || sc.st_ino != written.st_ino || !S_ISREG(so.st_mode) ||
-            so.st_size != written.st_size)
-            return false;
-        constexpr std::size_t chunk = std::size_t{64} * 1024;
-        malloc_ptr<char> buf(static_cast<char *>(std::malloc(2 * chunk)));
-        if (!buf)
-            return false;
-        for (off_t at = 0; at < written.st_size;) {
-            ssize_t n = ::pread(copy.get(), buf.get(), chunk, at);
-            if (n <= 0 || ::pread(old.get(), buf.get() + chunk, static_cast<std::size_t>(n), at) != n ||
-                std::memcmp(buf.get(), buf.get() + chunk, static_cast<std::size_t>(n)) != 0)
-                return false;
-            at += n;
-        }
-        return true;
-    };
-    // A copy equal to the target changes nothing: the target keeps its inode
-    // and times, and the copy goes.
-    if (ok && same_content()) {
-        (void)std::fclose(tmp);
-        ::unlink(tmp_path.c_str());
-        return true;
-    }
-    if (ok && original) {
-        ok = fchmod(fd, original->st_mode & 07777) == 0;
-        // Only a privileged process may give the file away; the owner is kept
-        // where that is allowed and silently left otherwise.
-        if (ok && fchown(fd, original->st_uid, original->st_gid) != 0 && errno != EPERM)
-            ok = false;
-    }
-    if (ok)
-        ok = fsync(fd) == 0;
-    if (std::fclose(tmp) != 0)
-        ok = false;
-    if (ok)
-        ok = std::rename(tmp_path.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(tmp_path.c_str());
-    return ok;
+    std::size_t written = 0;
+    return write_all(fd, data, size, written);
 }
 
 // Reads a decimal integer from the start of text as far as it forms one:
@@ -232,10 +165,177 @@ bool link_unnamed(int fd, const std::string &path) noexcept {
     return linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-bool commit_fd_replacement(int fd, bool named, const std::string &tmp_path, const std::string &target,
-                           const struct stat *original) noexcept {
-    bool ok = true;
-    if (original) {
+namespace {
+
+// Hands the bytes to put(bytes, count, done) until every one is taken,
+// retrying short writes and EINTR; done counts what was taken so far.
+template <class Put> bool put_all(const void *data, std::size_t size, std::size_t &done, Put put) noexcept {
+    const char *p = static_cast<const char *>(data);
+    done = 0;
+    while (done < size) {
+        ssize_t n = put(p + done, size - done, done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool write_all(int fd, const void *data, std::size_t size, std::size_t &written) noexcept {
+    return put_all(data, size, written,
+                   [fd](const char *p, std::size_t n, std::size_t) noexcept { return ::write(fd, p, n); });
+}
+
+bool pwrite_all(int fd, const void *data, std::size_t size, off_t offset) noexcept {
+    std::size_t done = 0;
+    return put_all(data, size, done, [fd, offset](const char *p, std::size_t n, std::size_t at) noexcept {
+        return ::pwrite(fd, p, n, offset + static_cast<off_t>(at));
+    });
+}
+
+bool ascii_iequals(std::string_view a, std::string_view b) noexcept {
+    return a.size() == b.size() && ascii_istarts_with(a, b);
+}
+
+bool ascii_istarts_with(std::string_view text, std::string_view prefix) noexcept {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (ascii_lower(text[i]) != ascii_lower(prefix[i]))
+            return false;
+    return true;
+}
+
+std::string ascii_lowercase(std::string_view text) {
+    std::string out(text);
+    for (char &c : out)
+        c = ascii_lower(c);
+    return out;
+}
+
+namespace {
+
+std::string folder_of(const std::string &path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// True when the file open at fd, named tmp_path, holds exactly the bytes of
+// the regular file at target. The file may be open for writing only, so it
+// is read again through its name, after making sure that the name still
+// leads to it.
+bool same_content(int fd, const std::string &tmp_path, const std::string &target) noexcept {
+    struct stat written, there;
+    if (fstat(fd, &written) != 0 || ::stat(target.c_str(), &there) != 0 || !S_ISREG(there.st_mode) ||
+        written.st_size != there.st_size)
+        return false;
+    unique_fd copy(::open(tmp_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    unique_fd old(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat sc, so;
+    if (!copy || !old || fstat(copy.get(), &sc) != 0 || fstat(old.get(), &so) != 0 ||
+        sc.st_dev != written.st_dev || sc.st_ino != written.st_ino || !S_ISREG(so.st_mode) ||
+        so.st_size != written.st_size)
+        return false;
+    constexpr std::size_t chunk = std::size_t{64} * 1024;
+    malloc_ptr<char> buf(static_cast<char *>(std::malloc(2 * chunk)));
+    if (!buf)
+        return false;
+    for (off_t at = 0; at < written.st_size;) {
+        ssize_t n = ::pread(copy.get(), buf.get(), chunk, at);
+        if (n <= 0 || ::pread(old.get(), buf.get() + chunk, static_cast<std::size_t>(n), at) != n ||
+            std::memcmp(buf.get(), buf.get() + chunk, static_cast<std::size_t>(n)) != 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool replacement::open(const std::string &target, const options &how) {
+    discard();
+    target_ = target;
+    keep_same_ = how.keep_same;
+    removed_stale_ = false;
+    if (!how.suffix) {
+        path_ = target + ".XXXXXX";
+        fd_ = unique_fd(mkostemp(path_.data(), O_CLOEXEC));
+        named_ = static_cast<bool>(fd_);
+        readable_ = true;
+        return named_;
+    }
+    path_ = target + how.suffix;
+    readable_ = (how.flags & O_ACCMODE) == O_RDWR;
+    struct stat st;
+    switch (how.stale) {
+    case leftover::refuse:
+        break;
+    case leftover::remove_regular:
+        if (lstat(path_.c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                errno = EEXIST;
+                return false;
+            }
+            if (::unlink(path_.c_str()) != 0)
+                return false;
+            removed_stale_ = true;
+        } else if (errno != ENOENT) {
+            return false;
+        }
+        break;
+    case leftover::remove_any:
+        removed_stale_ = ::unlink(path_.c_str()) == 0;
+        break;
+    }
+    if (how.unnamed) {
+        fd_ = unique_fd(open_unnamed(folder_of(target), how.flags, how.mode));
+        if (fd_)
+            return true;
+        if (errno != EOPNOTSUPP)
+            return false;
+    }
+    fd_ = unique_fd(::open(path_.c_str(), how.flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, how.mode));
+    named_ = static_cast<bool>(fd_);
+    return named_;
+}
+
+FILE *replacement::stream() noexcept {
+    if (!stream_ && fd_) {
+        stream_.reset(fdopen(fd_.get(), readable_ ? "w+b" : "wb"));
+        if (stream_)
+            fd_.release();
+    }
+    return stream_.get();
+}
+
+bool replacement::finish() noexcept {
+    if (!stream_)
+        return fd_.close();
+    bool ok = std::fflush(stream_.get()) == 0 && !std::ferror(stream_.get());
+    return std::fclose(stream_.release()) == 0 && ok;
+}
+
+bool replacement::commit(const struct stat *original) noexcept {
+    int fd = this->fd();
+    bool ok = fd >= 0;
+    if (!ok)
+        errno = EBADF;
+    if (ok && stream_)
+        ok = std::fflush(stream_.get()) == 0 && !std::ferror(stream_.get());
+    if (ok && keep_same_ && named_ && same_content(fd, path_, target_)) {
+        discard();
+        return true;
+    }
+    if (ok && original) {
         // The owner first: a change of owner may clear the set-id bits.
         // Only a privileged process may give the file away; the owner is kept
         // where that is allowed and silently left otherwise.
@@ -246,16 +346,39 @@ bool commit_fd_replacement(int fd, bool named, const std::string &tmp_path, cons
     }
     if (ok)
         ok = fsync(fd) == 0;
-    if (ok && !named)
-        named = ok = link_unnamed(fd, tmp_path);
+    return conclude(ok, true);
+}
+
+bool replacement::keep() noexcept {
+    bool ok = fd() >= 0;
+    if (!ok)
+        errno = EBADF;
+    return conclude(ok, false);
+}
+
+bool replacement::conclude(bool ok, bool over_target) noexcept {
+    if (ok && !named_)
+        named_ = ok = link_unnamed(fd(), path_);
     if (ok)
-        ok = std::rename(tmp_path.c_str(), target.c_str()) == 0;
-    if (!ok && named) {
-        int saved = errno;
-        ::unlink(tmp_path.c_str());
-        errno = saved;
+        ok = finish();
+    if (ok && over_target)
+        ok = std::rename(path_.c_str(), target_.c_str()) == 0;
+    if (ok) {
+        named_ = false; // the file is no longer this holder's to remove
+        return true;
     }
-    return ok;
+    int saved = errno;
+    discard();
+    errno = saved;
+    return false;
+}
+
+void replacement::discard() noexcept {
+    stream_.reset();
+    fd_.close();
+    if (named_)
+        ::unlink(path_.c_str());
+    named_ = false;
 }
 
 } // namespace sk

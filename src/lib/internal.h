@@ -107,17 +107,6 @@ char *dup_text(std::string_view text) noexcept;
 // Writes every byte, retrying short writes and EINTR. False on error.
 bool write_all(int fd, const void *data, std::size_t size) noexcept;
 
-// Finishes the replacement of target by a temporary file written through
-// tmp: flushes, syncs to disk and closes tmp, gives it the permission bits
-// (and, where allowed, the owner) of original when that is given, and
-// renames it over target. Takes ownership of tmp. When the temporary file
-// holds exactly the bytes of target, target is left as it is (same inode,
-// same times), the temporary file is removed, and the result is true. On any
-// failure the temporary file is removed, target is left as it was, and the
-// result is false.
-bool commit_replacement(FILE *tmp, const std::string &tmp_path, const std::string &target,
-                        const struct stat *original) noexcept;
-
 // Opens a new file without a name in dir (O_TMPFILE) with the given access
 // flags (O_WRONLY or O_RDWR) and mode, so that nothing half-written ever
 // shows under a name: link_unnamed names it once it is complete. Returns -1
@@ -130,16 +119,6 @@ int open_unnamed(const std::string &dir, int flags, mode_t mode) noexcept;
 // Gives the file of open_unnamed its name path. Never replaces anything:
 // false with errno EEXIST when something is there.
 bool link_unnamed(int fd, const std::string &path) noexcept;
-
-// Puts the complete file open at fd in place of target: gives it the owner
-// and group (where allowed) and the permission bits of original when that
-// is given, syncs it, names it tmp_path when it has no name yet (named
-// false: a file of open_unnamed) and renames it over target. The caller
-// keeps fd. On any failure the file's own name tmp_path is removed (never
-// another file found there), target is left as it was, and the result is
-// false with errno set.
-bool commit_fd_replacement(int fd, bool named, const std::string &tmp_path, const std::string &target,
-                           const struct stat *original) noexcept;
 
 // A daemon or settings file as open_regular leaves it: open, or why not.
 struct regular_file {
@@ -195,6 +174,136 @@ inline unique_file as_file(unique_fd fd, const char *mode) noexcept {
         fd.release();
     return unique_file(f);
 }
+
+// Reads until size bytes are in buf or the file ends, retrying short reads
+// and EINTR. The count read (below size only at the end of the file), or -1
+// with errno set. Header-only, so that the line file reader can use it.
+inline ssize_t read_full(int fd, void *buf, std::size_t size) noexcept {
+    char *p = static_cast<char *>(buf);
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd, p + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// Writes every byte, retrying short writes and EINTR, and counts in written
+// what reached the file (also on failure). False with errno set on error;
+// a write that takes no byte fails with EIO.
+bool write_all(int fd, const void *data, std::size_t size, std::size_t &written) noexcept;
+
+// Writes every byte at offset (pwrite), retrying short writes and EINTR.
+// False with errno set on error.
+bool pwrite_all(int fd, const void *data, std::size_t size, off_t offset) noexcept;
+
+// ASCII case folding, whatever the locale: only A to Z change.
+constexpr char ascii_lower(char c) noexcept {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when a and b are the same but for the case of ASCII letters.
+bool ascii_iequals(std::string_view a, std::string_view b) noexcept;
+
+// True when text begins with prefix but for the case of ASCII letters.
+bool ascii_istarts_with(std::string_view text, std::string_view prefix) noexcept;
+
+// text with its ASCII letters in lower case.
+std::string ascii_lowercase(std::string_view text);
+
+// A new file that takes the place of target only once it is complete, so
+// that a reader of target sees the old bytes or the new ones, never a part,
+// and a failure at any step leaves target as it was and no temporary file:
+//
+//     sk::replacement out;
+//     if (!out.open(target, {".tmp"})) ...      created beside target
+//     write through out.fd() or out.stream()
+//     if (!out.commit(&status_of_target)) ...   renamed over target
+//
+// Going out of scope before commit (or keep) removes the new file.
+class replacement {
+  public:
+    // What open does with something found at the temporary name.
+    enum class leftover {
+        refuse,         // open fails with EEXIST
+        remove_regular, // a regular file goes (removed_stale says so); anything else is refused
+        remove_any,     // whatever unlink removes goes
+    };
+    struct options {
+        // The temporary file's name is target followed by suffix. With a
+        // fixed name two writers of the same target must exclude each other
+        // (a lock held by both); nullptr makes a name of its own for each
+        // writer (target.XXXXXX).
+        const char *suffix = nullptr;
+        leftover stale = leftover::refuse; // with a suffix only
+        // The file first has no name at all (open_unnamed) where the file
+        // system allows; the temporary name is then taken only by commit.
+        bool unnamed = false;
+        int flags = O_WRONLY; // or O_RDWR
+        mode_t mode = 0600;   // the permission bits while the file is new
+        // commit leaves target as it is (same inode, same times) when the
+        // new file holds exactly its bytes. Named files only.
+        bool keep_same = false;
+    };
+
+    replacement() noexcept = default;
+    replacement(const replacement &) = delete;
+    replacement &operator=(const replacement &) = delete;
+    ~replacement() { discard(); }
+
+    // Creates the new file in target's folder, never through a symbolic
+    // link. False with errno set when it cannot be had. May throw
+    // std::bad_alloc (the names).
+    bool open(const std::string &target, const options &how);
+
+    // The new file's descriptor, -1 before open.
+    int fd() const noexcept { return stream_ ? fileno(stream_.get()) : fd_.get(); }
+    // A buffered stream on the new file ("w+b"), made on the first call and
+    // flushed by commit; nullptr when memory runs out.
+    FILE *stream() noexcept;
+    // The temporary name (a new file of keep: its name).
+    const std::string &path() const noexcept { return path_; }
+    // True when open removed a file left at the temporary name.
+    bool removed_stale() const noexcept { return removed_stale_; }
+    explicit operator bool() const noexcept { return fd() >= 0; }
+
+    // Puts the complete file in place of target: flushes the stream, gives
+    // the file the owner and group (where allowed) and the permission bits
+    // of original when that is given, syncs and closes it and renames it over
+    // target. On failure the new file is removed, target is left as it was,
+    // and the result is false with errno set.
+    bool commit(const struct stat *original) noexcept;
+
+    // Gives the complete file the temporary name itself, replacing nothing
+    // (for a file that is new, not a replacement): false with errno EEXIST
+    // when something is there meanwhile, or as close reports; the file is
+    // then removed.
+    bool keep() noexcept;
+
+    // Closes and removes the new file, if any.
+    void discard() noexcept;
+
+  private:
+    bool finish() noexcept; // flushes and closes; false on any error
+    // Names the file where it has no name yet, closes it and, when
+    // over_target, renames it over target; removes it unless all of that
+    // (and ok, the steps before) went well.
+    bool conclude(bool ok, bool over_target) noexcept;
+    std::string target_;
+    std::string path_;
+    unique_fd fd_;
+    unique_file stream_; // once made, it holds the descriptor
+    bool named_ = false; // the new file is at path_
+    bool keep_same_ = false;
+    bool readable_ = false; // open for reading too
+    bool removed_stale_ = false;
+};
 
 // The daemon's configuration file, as a daemon path (taken below the site root).
 inline constexpr const char *kDaemonConfig = "/etc/glftpd.conf";

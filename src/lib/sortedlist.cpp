@@ -133,6 +133,11 @@ extern "C" void *sortedlist_next(sortedlist *list) {
     return node->item;
 }
 
+extern "C" void sortedlist_foreach(const sortedlist *list, void (*visit)(void *item)) {
+    for (const sortedlist_node *node = list->head; node; node = node->next)
+        visit(node->item);
+}
+
 extern "C" int sortedlist_count(const sortedlist *list) { return list->count; }
 
 extern "C" void sortedlist_clear(sortedlist *list) {

@@ -69,6 +69,14 @@ void sortedlist_reset(sortedlist *list);
  */
 void *sortedlist_next(sortedlist *list);
 
+/*
+ * Calls visit once for every item, in the order the list holds them now
+ * (not put in order first), leaving any iteration where it was. visit must
+ * not add to the list; it may free the item (for example before
+ * sortedlist_clear).
+ */
+void sortedlist_foreach(const sortedlist *list, void (*visit)(void *item));
+
 /* The number of items. */
 int sortedlist_count(const sortedlist *list);
 

@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "internal.h"
-#include "textscan.h"
+#include "linefile.h"
 
 namespace {
 
@@ -41,26 +40,15 @@ str_list *append(str_list *list, std::string_view text) {
 } // namespace
 
 extern "C" str_list *str_load(str_list *list, const char *path) {
-    lfr_reader r;
-    if (lfr_open(&r, path) != 0) {
-        lfr_close(&r);
+    sk::line_file file;
+    if (!file.open(path))
         return list;
-    }
     // No line is cut: the buffer fits the whole file.
-    int max_len = r.size > __INT_MAX__ - 1 ? __INT_MAX__ - 1 : static_cast<int>(r.size);
-    char *line = static_cast<char *>(std::malloc(static_cast<std::size_t>(max_len) + 1));
-    if (!line) {
-        lfr_close(&r);
-        return list;
-    }
-    while (lfr_getline(&r, line, max_len) >= 0) {
+    (void)file.each_line([&](const char *line, int, int64_t) {
         int before = str_count(list);
         list = append(list, line);
-        if (str_count(list) == before)
-            break; // out of memory: keep what was loaded
-    }
-    std::free(line);
-    lfr_close(&r);
+        return str_count(list) != before; // out of memory: keep what was loaded
+    });
     return list;
 }
 
@@ -74,7 +62,7 @@ extern "C" const char *str_search(const str_list *list, const char *word, int fl
     if (!list || !word)
         return nullptr;
     for (const str_node *n = list->head; n; n = n->next) {
-        bool same = flags == 1 ? strcasecmp(n->text, word) == 0 : std::strcmp(n->text, word) == 0;
+        bool same = flags == 1 ? sk::ascii_iequals(n->text, word) : std::strcmp(n->text, word) == 0;
         if (same)
             return n->text;
     }

@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include <strings.h>
-
 #include "internal.h"
 
 namespace {
@@ -37,9 +35,9 @@ void apply_line(char *line, sk::daemon_config &config) {
     if (key.size() > kKeyMax)
         return;
     std::optional<std::string> *setting = nullptr;
-    if (strcasecmp(key.c_str(), "datapath") == 0)
+    if (sk::ascii_iequals(key, "datapath"))
         setting = &config.datapath;
-    else if (strcasecmp(key.c_str(), "rootpath") == 0)
+    else if (sk::ascii_iequals(key, "rootpath"))
         setting = &config.rootpath;
     if (setting)
         *setting = space == std::string_view::npos ? std::string() : printable(text.substr(space + 1));

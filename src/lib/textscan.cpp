@@ -117,15 +117,9 @@ extern "C" int lfr_open(lfr_reader *reader, const char *path) {
     reader->data = allocate_block(static_cast<std::size_t>(st.st_size));
     if (!reader->data)
         return -1;
-    int64_t got = 0;
-    while (got < reader->size) {
-        ssize_t n = ::read(fd.get(), reader->data + got, static_cast<std::size_t>(reader->size - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return -1; // a short file keeps its block until lfr_close
-        got += n;
-    }
+    auto size = static_cast<std::size_t>(reader->size);
+    if (sk::read_full(fd.get(), reader->data, size) != static_cast<ssize_t>(size))
+        return -1; // a short file keeps its block until lfr_close
     reader->pos = 0;
     return 0;
 }

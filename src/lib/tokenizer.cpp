@@ -62,6 +62,12 @@ extern "C" int st_count(const st_state *state) { return state->count - state->ne
 
 extern "C" int st_hasnext(const st_state *state) { return state->next < state->count; }
 
+extern "C" const char *st_peek(const st_state *state, int ahead) {
+    if (ahead < 0 || ahead >= state->count - state->next)
+        return nullptr;
+    return state->tokens[state->next + ahead];
+}
+
 extern "C" void st_reset(st_state *state) { state->next = 0; }
 
 extern "C" void st_finalize(st_state *state) {

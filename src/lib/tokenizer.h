@@ -42,6 +42,13 @@ int st_count(const st_state *state);
 /* Non-zero while a token is left. */
 int st_hasnext(const st_state *state);
 
+/*
+ * The token that st_next would hand out after skipping ahead more, without
+ * handing anything out (st_peek(state, 0) is the next token), or NULL when
+ * fewer are left or ahead is negative.
+ */
+const char *st_peek(const st_state *state, int ahead);
+
 /* The next st_next starts again at the first token. */
 void st_reset(st_state *state);
 

@@ -40,12 +40,15 @@ template <std::size_t N> char *copy_of(const char (&field)[N]) noexcept {
     return sk::dup_text(text_of(field));
 }
 
-void free_release(nukelog_release *release) noexcept {
-    for (sortedlist_node *node = release->nukees.head; node; node = node->next) {
-        auto *nukee = static_cast<nukelog_nukee *>(node->item);
-        std::free(nukee->name);
-        std::free(nukee);
-    }
+void free_nukee(void *item) noexcept {
+    auto *nukee = static_cast<nukelog_nukee *>(item);
+    std::free(nukee->name);
+    std::free(nukee);
+}
+
+void free_release(void *item) noexcept {
+    auto *release = static_cast<nukelog_release *>(item);
+    sortedlist_foreach(&release->nukees, free_nukee);
     sortedlist_clear(&release->nukees);
     std::free(release->dirname);
     std::free(release->shown_name);
@@ -141,8 +144,7 @@ extern "C" int _nukelog_sort_by_age(const void *a, const void *b) {
 extern "C" void nukelog_free(sortedlist *releases) {
     if (!releases)
         return;
-    // Walk the nodes directly: no reordering is needed to free.
-    for (sortedlist_node *node = releases->head; node; node = node->next)
-        free_release(static_cast<nukelog_release *>(node->item));
+    // No reordering is needed to free.
+    sortedlist_foreach(releases, free_release);
     sortedlist_clear(releases);
 }

@@ -56,16 +56,6 @@ constexpr std::size_t kSearchBlock = kRecord * 4096;
 char g_rootpath[kPathMax + 1] = "";
 char g_datapath[kPathMax + 1] = "";
 
-bool iequals(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 void set_setting(char *setting, std::string_view value) noexcept {
     std::size_t n = value.size() < kPathMax ? value.size() : kPathMax;
     std::memcpy(setting, value.data(), n);
@@ -76,9 +66,9 @@ void set_setting(char *setting, std::string_view value) noexcept {
 bool skipped_name(std::string_view name) noexcept {
     if (name == "." || name == ".." || name == ".message")
         return true;
-    if (iequals(name, "file_id.diz"))
+    if (sk::ascii_iequals(name, "file_id.diz"))
         return true;
-    return name.size() >= 4 && iequals(name.substr(name.size() - 4), ".nfo");
+    return name.size() >= 4 && sk::ascii_iequals(name.substr(name.size() - 4), ".nfo");
 }
 
 struct DirId {
@@ -122,38 +112,6 @@ void measure(int dir_fd, SeenDirs &seen, int32_t *files, uint64_t *bytes) {
     }
 }
 
-// Reads until buf is full or the file ends; the count read, or -1 on error.
-ssize_t read_full(int fd, char *buf, std::size_t size) noexcept {
-    std::size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::read(fd, buf + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
-}
-
-bool pwrite_all(int fd, const char *data, std::size_t size, off_t offset) noexcept {
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, data, size, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 // Where a walk over the directory log stopped.
 struct WalkEnd {
     off_t found = -1;         // offset of the record visit stopped at; -1 when it never did
@@ -172,7 +130,7 @@ template <class Visit> WalkEnd walk_records(int fd, Visit visit) {
     if (block_start < 0)
         block_start = 0;
     for (;;) {
-        ssize_t got = read_full(fd, block.data(), block.size());
+        ssize_t got = sk::read_full(fd, block.data(), block.size());
         if (got < 0) {
             end.read_failed = true;
             return end;
@@ -262,7 +220,7 @@ bool try_store_dirlog(const dirlog_record &record, dirlog_failure &why) {
         if (at == kReadError)
             return failed(dirlog_failure::read);
         if (at >= 0) {
-            if (!pwrite_all(log.fd.get(), bytes, kRecord, at))
+            if (!sk::pwrite_all(log.fd.get(), bytes, kRecord, at))
                 return failed(dirlog_failure::write);
         } else {
             off_t end = ::lseek(log.fd.get(), 0, SEEK_END);

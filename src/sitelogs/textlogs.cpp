@@ -74,14 +74,7 @@ bool append_to_file(const std::string &path, std::string_view bytes) noexcept {
     // One write call, so that the line or record lands whole at the end.
     int fd = file.fd.get();
     std::size_t written = 0;
-    bool ok = true;
-    while (ok && written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n > 0)
-            written += static_cast<std::size_t>(n);
-        else if (n == 0 || errno != EINTR)
-            ok = false;
-    }
+    bool ok = write_all(fd, bytes.data(), bytes.size(), written);
     int error = errno;
     if (!ok && written > 0) {
         off_t end = ::lseek(fd, 0, SEEK_CUR);

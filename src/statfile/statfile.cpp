@@ -13,12 +13,12 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "internal.h"
-#include "textscan.h"
+#include "linefile.h"
+#include "tokens.h"
 
 extern "C" const char STAT_LINES[][20] = {"ALLUP", "WKUP", "DAYUP", "MONTHUP", ""};
 
@@ -57,23 +57,12 @@ const char *next_word(st_state *st) {
 // True when at least n words are left. The scan stops at the n-th word, so
 // that taking a line's triples one after another stays linear in its length.
 bool words_left(const st_state *st, std::size_t n) {
-    for (int i = st->next; i < st->count && n > 0; ++i)
-        if (st->tokens[i][0] != '\0')
+    const char *tok;
+    for (int ahead = 0; n > 0 && (tok = st_peek(st, ahead)) != nullptr; ++ahead)
+        if (*tok != '\0')
             --n;
     return n == 0;
 }
-
-// The tokenizer state released when the holder goes.
-struct tokens {
-    st_state st{};
-    bool ok;
-    tokens(const char *text, const char *delimiters) {
-        ok = st_initialize(&st, text, delimiters) == 0;
-    }
-    ~tokens() { st_finalize(&st); }
-    tokens(const tokens &) = delete;
-    tokens &operator=(const tokens &) = delete;
-};
 
 enum class triple { ok, end, bad };
 
@@ -133,22 +122,6 @@ bool lock_userfile(const char *path, locked_file &file) {
     return false;
 }
 
-// A fresh temporary file at tmp_path, readable only by its owner until it
-// is given the userfile's permission bits. A stale one left by a crash is
-// removed first; holding the userfile's lock, no other editor uses it.
-sk::unique_file create_temporary(const std::string &tmp_path) {
-    ::unlink(tmp_path.c_str());
-    int fd = ::open(tmp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return nullptr;
-    FILE *f = fdopen(fd, "w");
-    if (!f) {
-        ::close(fd);
-        ::unlink(tmp_path.c_str());
-    }
-    return sk::unique_file(f);
-}
-
 // What an operation makes of one line: pass it through, or write the new
 // text (handled), or fail (memory ran out).
 enum class choice { pass, handled, fail };
@@ -173,31 +146,28 @@ int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
     locked_file file;
     if (!lock_userfile(path, file))
         return -1;
-    lfr_reader reader;
-    std::unique_ptr<lfr_reader, decltype(&lfr_close)> reader_holder(&reader, &lfr_close);
-    if (lfr_open(&reader, path) != 0 || reader.size >= INT_MAX)
+    sk::line_file lines;
+    const lfr_reader &reader = lines.reader();
+    if (!lines.open(path) || reader.size >= INT_MAX)
         return -1; // lines of a file of 2 GiB could not be handed out whole
-    int max_len = static_cast<int>(reader.size);
-    std::vector<char> line(static_cast<std::size_t>(max_len) + 1);
 
     std::string text;
     text.reserve(static_cast<std::size_t>(reader.size) + 1);
     bool changed = false;
+    bool failed = false;
     int count = 0;
-    for (;;) {
-        int64_t start = reader.pos;
-        int n = lfr_getline(&reader, line.data(), max_len);
-        if (n < 0)
-            break;
+    bool read = lines.each_line([&](const char *line, int n, int64_t start) {
         sk::malloc_ptr<char> rebuilt;
-        choice c = choose(line.data(), ctx, rebuilt);
-        if (c == choice::fail)
-            return -1;
+        choice c = choose(line, ctx, rebuilt);
+        if (c == choice::fail) {
+            failed = true;
+            return false;
+        }
         if (c == choice::handled)
             ++count;
-        std::string_view as_read(line.data(), static_cast<std::size_t>(n));
+        std::string_view as_read(line, static_cast<std::size_t>(n));
         std::string_view out = as_read;
-        if (std::strlen(line.data()) < as_read.size())
+        if (std::strlen(line) < as_read.size())
             out = std::string_view(reader.data + start, as_read.size());
         else if (c == choice::handled && as_read != rebuilt.get()) {
             out = rebuilt.get();
@@ -205,20 +175,20 @@ int rewrite_userfile(const char *path, line_chooser choose, const void *ctx) {
         }
         text.append(out);
         text.push_back('\n');
-    }
+        return true;
+    });
+    if (!read || failed)
+        return -1;
     if (!changed)
         return count;
 
-    const std::string tmp_path = std::string(path) + ".pre-tmp";
-    sk::unique_file tmp = create_temporary(tmp_path);
-    if (!tmp)
-        return -1;
-    if (std::fwrite(text.data(), 1, text.size(), tmp.get()) != text.size()) {
-        tmp.reset();
-        ::unlink(tmp_path.c_str());
-        return -1;
-    }
-    if (!sk::commit_replacement(tmp.release(), tmp_path, path, &file.st))
+    // A fixed temporary name, readable only by its owner until it gets the
+    // userfile's permission bits. A stale one left by a crash is removed
+    // first; holding the userfile's lock, no other editor uses it.
+    const sk::replacement::options how{
+        .suffix = ".pre-tmp", .stale = sk::replacement::leftover::remove_any, .keep_same = true};
+    sk::replacement tmp;
+    if (!tmp.open(path, how) || !sk::write_all(tmp.fd(), text.data(), text.size()) || !tmp.commit(&file.st))
         return -1;
     return count;
 }
@@ -277,26 +247,26 @@ extern "C" int _statfile_is_stat(const char *line) {
     for (const char *keyword : STAT_LINES) {
         if (keyword[0] == '\0')
             break;
-        if (strncasecmp(line, keyword, std::strlen(keyword)) == 0)
+        if (sk::ascii_istarts_with(line, keyword))
             return 1;
     }
     return 0;
 }
 
 extern "C" int _statfile_is_credit(const char *line) {
-    return line && strncasecmp(line, "CREDITS ", 8) == 0 ? 1 : 0;
+    return line && sk::ascii_istarts_with(line, "CREDITS ") ? 1 : 0;
 }
 
 extern "C" gl_stats *_gl_parse_stats(const char *line, const char *user) {
     if (!line)
         return nullptr;
-    tokens t(line, " ");
-    if (!t.ok || !words_left(&t.st, 4))
+    sk::tokens t(line, " ");
+    if (!t.ok() || !words_left(t.get(), 4))
         return nullptr;
     stats_ptr stats(static_cast<gl_stats *>(std::calloc(1, sizeof(gl_stats))), &_gl_free_stats);
     if (!stats)
         return nullptr;
-    stats->keyword = sk::dup_text(next_word(&t.st));
+    stats->keyword = sk::dup_text(next_word(t.get()));
     if (!stats->keyword)
         return nullptr;
     if (user && !(stats->user = sk::dup_text(user)))
@@ -304,7 +274,7 @@ extern "C" gl_stats *_gl_parse_stats(const char *line, const char *user) {
     int counter = 0;
     for (;;) {
         gl_sec_stats *sec;
-        triple r = parse_triple(&t.st, &counter, &sec);
+        triple r = parse_triple(t.get(), &counter, &sec);
         if (r == triple::end)
             break;
         if (r == triple::bad)
@@ -408,15 +378,16 @@ extern "C" char *_statfile_add_credits(const char *line, int64_t amount, int sec
     if (!line)
         return nullptr;
     try {
-        tokens t(line, " ");
-        if (!t.ok)
+        sk::tokens t(line, " ");
+        if (!t.ok())
             return nullptr;
         // Joining the tokens with single spaces gives the line back as it
         // was; only the chosen value is replaced. Empty tokens (runs of
         // spaces) are kept but are not values.
-        std::string text(st_next(&t.st) ? t.st.tokens[0] : "");
+        const char *first = t.next();
+        std::string text(first ? first : "");
         int value_index = 0;
-        for (const char *tok; (tok = st_next(&t.st)) != nullptr;) {
+        for (const char *tok; (tok = st_next(t.get())) != nullptr;) {
             if (*tok != '\0' && value_index++ == section) {
                 int64_t value;
                 if (!sk::read_leading_int64(tok, value))
@@ -463,30 +434,30 @@ extern "C" int statfile_get_ratio(const char *path, int section) {
     if (!path || section < 0)
         return -1;
     try {
-        lfr_reader reader;
-        std::unique_ptr<lfr_reader, decltype(&lfr_close)> holder(&reader, &lfr_close);
-        if (lfr_open(&reader, path) != 0 || reader.size >= INT_MAX)
+        sk::line_file lines;
+        if (!lines.open(path) || lines.reader().size >= INT_MAX)
             return -1;
-        int max_len = static_cast<int>(reader.size);
-        std::vector<char> line(static_cast<std::size_t>(max_len) + 1);
+        std::string ratio_line;
         bool found = false;
-        while (lfr_getline(&reader, line.data(), max_len) >= 0)
-            if (strncasecmp(line.data(), "RATIO ", 6) == 0) {
-                found = true;
-                break;
-            }
+        if (!lines.each_line([&](const char *line, int, int64_t) {
+                found = sk::ascii_istarts_with(line, "RATIO ");
+                if (found)
+                    ratio_line = line;
+                return !found;
+            }))
+            return -1;
         if (!found)
             return -1;
-        tokens t(line.data(), " ");
-        if (!t.ok)
+        sk::tokens t(ratio_line.c_str(), " ");
+        if (!t.ok())
             return -1;
-        next_word(&t.st); // the keyword
-        if (!words_left(&t.st, static_cast<std::size_t>(section) + 1))
+        next_word(t.get()); // the keyword
+        if (!words_left(t.get(), static_cast<std::size_t>(section) + 1))
             return -1;
         for (int i = 0; i < section; ++i)
-            next_word(&t.st);
+            next_word(t.get());
         int64_t value;
-        sk::read_leading_int64(next_word(&t.st), value); // clamped when past 64 bits
+        sk::read_leading_int64(next_word(t.get()), value); // clamped when past 64 bits
         if (value > INT_MAX)
             return INT_MAX;
         if (value < INT_MIN)

@@ -132,11 +132,20 @@ TEST_F(NfoCheck, MissingCleanListPrependAndAppendContributeNothing) {
     EXPECT_EQ(read_file(nfo), "one\ntwo\n");
 }
 
+// The set-user-ID bit as well: the owner is given back before the mode,
+// since a change of owner clears that bit, even to the same owner.
 TEST_F(NfoCheck, KeepsPermissionBits) {
-    write_file(nfo, "x\n");
-    ASSERT_EQ(chmod(nfo.c_str(), 0604), 0);
-    ASSERT_EQ(check(), 1);
-    EXPECT_EQ(sktest::permission_bits(nfo), 0604u);
+    const struct {
+        const char *text; // rewritten as "x\n"
+        mode_t mode;
+    } cases[] = {{"x\n", 0604}, {"x\r\n", 04604}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mode);
+        write_file(nfo, c.text);
+        ASSERT_EQ(chmod(nfo.c_str(), c.mode), 0);
+        ASSERT_EQ(check(), 1);
+        EXPECT_EQ(sktest::permission_bits(nfo), c.mode);
+    }
 }
 
 // The check rewrites only what its user may write itself, although the

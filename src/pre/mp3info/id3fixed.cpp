@@ -5,11 +5,9 @@
 // Exit status: 0 when the tag was read; 1 when the sample can't be read or
 // has no tag (the line then shows "n/a (0)").
 #include <cstdio>
-#include <cstring>
-
-#include "internal.h"
 
 #include "genres.h"
+#include "trailer.h"
 
 #ifndef ID3FIXED_SAMPLE
 #error "ID3FIXED_SAMPLE must name the sample file"
@@ -23,13 +21,10 @@ int id3_genre_num = 0;
 // would turn negative and could never be named. Returns 0, or 1 (results
 // left as they were) when the trailer can't be read or has no "TAG" marker.
 int get_mp3_genre(const char *path) {
-    sk::unique_file file(std::fopen(path, "rb"));
-    unsigned char tag[128];
-    if (!file.get() || std::fseek(file.get(), -128, SEEK_END) != 0 || std::fread(tag, 1, sizeof tag, file.get()) != sizeof tag)
+    unsigned char tag[id3::trailer_size];
+    if (id3::read_trailer(path, tag) != id3::trailer::tagged)
         return 1;
-    if (std::memcmp(tag, "TAG", 3) != 0)
-        return 1;
-    id3_genre_num = tag[127];
+    id3_genre_num = tag[id3::genre_at];
     if (id3_genre_num <= 0 || id3_genre_num >= genre_count)
         id3_genre_num = genre_count - 1;
     id3_genre = genre_s[id3_genre_num];

@@ -4,9 +4,8 @@
 // Exit status: 0 when the tag was read; 1 when the file can't be read or
 // has no tag (the line then shows "(0)"); 2 on usage.
 #include <cstdio>
-#include <cstring>
 
-#include "internal.h"
+#include "trailer.h"
 
 namespace {
 
@@ -20,22 +19,18 @@ int id3_genre_num = 0;
 // Returns 0, or 1 (number left as it was) when the trailer can't be read or
 // has no "TAG" marker.
 int get_mp3_genre(const char *path) {
-    sk::unique_file file(std::fopen(path, "rb"));
-    unsigned char tag[128];
-    if (!file.get() || std::fseek(file.get(), -128, SEEK_END) != 0 || std::fread(tag, 1, sizeof tag, file.get()) != sizeof tag)
+    unsigned char tag[id3::trailer_size];
+    if (id3::read_trailer(path, tag) != id3::trailer::tagged)
         return 1;
-    if (std::memcmp(tag, "TAG", 3) != 0)
-        return 1;
-    id3_genre_num = static_cast<signed char>(tag[127]);
+    id3_genre_num = static_cast<signed char>(tag[id3::genre_at]);
     return 0;
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
+    const char *path = id3::file_argument(argc, argv, kUsage);
+    if (!path)
         return 2;
-    }
-    int rc = get_mp3_genre(argv[1]);
+    int rc = get_mp3_genre(path);
     std::printf("(%d)\n", id3_genre_num);
     return rc;
 }

@@ -4,11 +4,9 @@
 // Exit status: 0 when the tag was read, 1 when the file can't be read, is
 // shorter than a tag or has none (the line then shows "n/a"), 2 on usage.
 #include <cstdio>
-#include <cstring>
-
-#include "internal.h"
 
 #include "genres.h"
+#include "trailer.h"
 
 namespace {
 
@@ -26,33 +24,30 @@ unsigned char id3_genre_num = 0;
 int get_mp3_genre(const char *path) {
     id3_genre = "n/a";
     id3_genre_num = 0;
-    sk::unique_file file(std::fopen(path, "rb"));
-    if (!file.get())
+    unsigned char tag[id3::trailer_size];
+    switch (id3::read_trailer(path, tag)) {
+    case id3::trailer::unopened:
         return 1;
-    if (std::fseek(file.get(), -128, SEEK_END) != 0) {
+    case id3::trailer::short_file:
         std::printf("<128 !");
         return 1;
+    case id3::trailer::no_tag:
+        id3_genre_num = 255;
+        return 1;
+    case id3::trailer::tagged:
+        break;
     }
-    char marker[4] = {};
-    std::size_t got = std::fread(marker, 1, 3, file.get());
-    id3_genre_num = 255;
-    if (got != 3 || std::strcmp(marker, "TAG") != 0)
-        return 1;
-    int byte = std::fseek(file.get(), -1, SEEK_END) == 0 ? std::fgetc(file.get()) : EOF;
-    if (byte == EOF)
-        return 1;
-    id3_genre_num = static_cast<unsigned char>(byte);
+    id3_genre_num = tag[id3::genre_at];
     if (id3_genre_num != 0 && id3_genre_num < genre_count)
         id3_genre = genre_s[id3_genre_num];
     return 0;
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
+    const char *path = id3::file_argument(argc, argv, kUsage);
+    if (!path)
         return 2;
-    }
-    int rc = get_mp3_genre(argv[1]);
+    int rc = get_mp3_genre(path);
     std::printf("%s (%d)", id3_genre, id3_genre_num);
     return rc;
 }
