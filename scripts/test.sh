@@ -7,6 +7,8 @@
 #
 #   scripts/test.sh            all three
 #   SITEKIT_BUILDS=normal scripts/test.sh   only the normal build
+#   SITEKIT_BUILDS=lint scripts/test.sh     the format check and clang-tidy
+#                                           (not yet in the default list)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +26,15 @@ builds=${SITEKIT_BUILDS:-"normal sanitize fuzz"}
 
 for kind in $builds; do
   dir="build/ci-$kind"
+  if [ "$kind" = lint ]; then
+    echo "== format check and lint ($dir)"
+    # Both run, so that one log shows every finding of the two.
+    status=0
+    scripts/format.sh --check || status=1
+    SITEKIT_LINT_BUILD=$dir SITEKIT_LINT_JOBS=$jobs scripts/lint.sh || status=1
+    [ $status -eq 0 ] || exit 1
+    continue
+  fi
   if [ "$kind" = fuzz ]; then
     echo "== fuzz build in $dir"
     SITEKIT_FUZZ_BUILD=$dir scripts/fuzz.sh --replay
