@@ -98,7 +98,10 @@ int cmd_check(Invocation &inv, const Parsed *p) {
         return rc;
     ht_put(&table.t, "user", user.c_str());
     int accepted = upload_check(&table.t, file.c_str(), dir.c_str());
-    std::fflush(stdout);
+    // The status is the verdict on the upload: the daemon deletes a refused
+    // file, so a message that could not be shown must not refuse a good one.
+    (void)std::fflush(stdout);
+    clearerr(stdout);
     return accepted ? kOk : kRefused;
 }
 

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "siteroot.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -125,10 +126,19 @@ const Command sk::cli::help_command{
 };
 
 int main(int argc, char **argv) {
+    int status = kRefused;
     try {
-        return run(argc, argv);
+        status = run(argc, argv);
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "sitekit: %s\n", e.what());
-        return kRefused;
+        (void)std::fprintf(stderr, "sitekit: %s\n", e.what());
     }
+    // Output a script reads must have arrived: a full disk or a closed pipe
+    // is a failure, never a success with the records missing.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        (void)std::fprintf(stderr, "sitekit: cannot write the output: %s\n",
+                           errno ? std::strerror(errno) : "write error");
+        return status == kOk ? kRefused : status;
+    }
+    return status;
 }

@@ -45,6 +45,12 @@ TEST(SitekitProgram, RejectsBadGlobalCommandLines) {
 
 // Each command of the main help gives the same help to 'help NAME' and to
 // 'NAME --help', starting from its own usage.
+TEST(SitekitProgram, OutputThatCannotBeWrittenIsAFailure) {
+    auto r = sitekit({"--version"}, "", "exec >/dev/full;");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write the output: No space left on device"), std::string::npos) << r.err;
+}
+
 TEST(SitekitProgram, EveryListedCommandHasItsHelp) {
     std::string main_help = sitekit({"--help"}).out;
     EXPECT_EQ(sitekit({"help", "help"}).out, main_help);
