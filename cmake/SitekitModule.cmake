@@ -34,7 +34,7 @@ set_property(GLOBAL PROPERTY SITEKIT_PUBLIC_HEADERS "")
 set_property(GLOBAL PROPERTY SITEKIT_LIBRARIES "")
 
 function(sitekit_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
   if(SITEKIT_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
