@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite, in a normal build and in
+# Checks the format (clang-format) and lints the sources (clang-tidy), then
+# builds everything and runs the whole test suite, in a normal build and in
 # a sanitizer build (AddressSanitizer and UndefinedBehaviorSanitizer), then
 # the fuzz targets (clang): every committed corpus replayed, and each target
 # fuzzed for a few seconds (SITEKIT_FUZZ_SECONDS, default 5).
 # Installs the Debian packages it needs when they are missing.
 #
-#   scripts/test.sh            all three
+#   scripts/test.sh            all four
 #   SITEKIT_BUILDS=normal scripts/test.sh   only the normal build
-#   SITEKIT_BUILDS=lint scripts/test.sh     the format check and clang-tidy
-#                                           (not yet in the default list)
+#   SITEKIT_BUILDS=lint scripts/test.sh     only the format check and clang-tidy
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,7 +22,7 @@ sitekit_install_packages
 export SITEKIT_IN_TEST_SH=1
 
 jobs=$(nproc 2>/dev/null || echo 2)
-builds=${SITEKIT_BUILDS:-"normal sanitize fuzz"}
+builds=${SITEKIT_BUILDS:-"lint normal sanitize fuzz"}
 
 for kind in $builds; do
   dir="build/ci-$kind"

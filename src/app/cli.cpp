@@ -218,7 +218,7 @@ std::string json_string(std::string_view text) {
         std::size_t n = utf8_length(text);
         if (n == 0) {
             // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
-            std::snprintf(buf, sizeof buf, "\\udc%02x", c);
+            (void)std::snprintf(buf, sizeof buf, "\\udc%02x", c);
             out += buf;
             n = 1;
         } else if (n > 1) {
@@ -233,7 +233,7 @@ std::string json_string(std::string_view text) {
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7f) {
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            (void)std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
         } else {
             out += static_cast<char>(c);
@@ -271,7 +271,7 @@ JsonObject &JsonObject::unum(std::string_view k, uint64_t value) {
 JsonObject &JsonObject::real(std::string_view k, double value) {
     key(k);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", value);
+    (void)std::snprintf(buf, sizeof buf, "%.17g", value);
     body_ += buf;
     return *this;
 }

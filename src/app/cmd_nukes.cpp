@@ -78,6 +78,7 @@ int cmd_nukes(Invocation &inv, const Parsed *p) {
 
     if (want_json(inv, *p)) {
         std::vector<std::string> items;
+        items.reserve(order.size());
         for (nukelog_release *r : order)
             items.push_back(release_json(r));
         print_json_array(items);
@@ -85,7 +86,7 @@ int cmd_nukes(Invocation &inv, const Parsed *p) {
         for (nukelog_release *r : order)
             _nukelog_printf(r);
     }
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return kOk;
 }
 

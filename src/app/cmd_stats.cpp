@@ -138,6 +138,7 @@ int stats_reset(Invocation &inv, const Parsed &p) {
         return fail(inv, kRefused, "cannot rewrite " + path + " (is its folder writable?); it is unchanged");
     if (want_json(inv, p)) {
         std::vector<std::string> items;
+        items.reserve(old.size());
         for (const auto &line : old)
             items.push_back(json_string(line));
         std::printf("%s\n", JsonObject()

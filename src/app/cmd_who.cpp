@@ -51,10 +51,11 @@ int cmd_who(Invocation &inv, const Parsed * /*p*/) {
     }
     args.insert(args.end(), inv.args.begin(), inv.args.end());
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (std::string &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     std::string path = find_monitor();
     if (!path.empty())
         execv(path.c_str(), argv.data());

@@ -22,7 +22,7 @@
 namespace sk {
 
 struct FileCloser {
-    void operator()(FILE *f) const noexcept { std::fclose(f); }
+    void operator()(FILE *f) const noexcept { (void)std::fclose(f); } // callers that care close it themselves
 };
 using unique_file = std::unique_ptr<FILE, FileCloser>;
 

@@ -36,10 +36,10 @@ struct DemoUser {
 };
 
 const DemoUser kDemoUsers[] = {
-    {"alice", "STOR ", "/site/incoming/Demo.Release-GRP", 900 * 1024},
-    {"bob", "RETR ", "/site/archive/Old.Release-GRP", 2400 * 1024},
+    {"alice", "STOR ", "/site/incoming/Demo.Release-GRP", int64_t{900} * 1024},
+    {"bob", "RETR ", "/site/archive/Old.Release-GRP", int64_t{2400} * 1024},
     {"carol", "LIST -al", "/site/incoming", 0},
-    {"dave", "RETR ", "/site/archive/Another.One-GRP", 650 * 1024},
+    {"dave", "RETR ", "/site/archive/Another.One-GRP", int64_t{650} * 1024},
     {"eve", "IDLE", "/site", 0},
 };
 
@@ -52,7 +52,7 @@ pid_t spawn_sleeper() {
     pid_t simulation = getpid();
     pid_t pid = fork();
     if (pid == 0) {
-        std::signal(SIGTERM, SIG_DFL); // not the simulation's handler
+        (void)std::signal(SIGTERM, SIG_DFL); // not the simulation's handler
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != simulation)
             _exit(0);
@@ -90,7 +90,7 @@ void stop_simulation(int) {
 }
 
 [[noreturn]] void simulate(who_record *slots, pid_t viewer) {
-    std::signal(SIGTERM, stop_simulation);
+    (void)std::signal(SIGTERM, stop_simulation);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != viewer)
         _exit(0);

@@ -44,7 +44,7 @@ std::string vformat(const char *format, va_list ap) {
     if (n <= 0)
         return {};
     std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, ap);
+    (void)std::vsnprintf(text.data(), text.size(), format, ap);
     text.resize(static_cast<std::size_t>(n));
     return text;
 }
@@ -230,7 +230,7 @@ extern "C" void spy_makeage(int64_t start, int64_t now, char *out) {
     if (!out)
         return;
     if (start >= now) {
-        std::snprintf(out, WATCHVIEW_AGE_SIZE, "0m 0s");
+        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "0m 0s");
         return;
     }
     // Both come from 32-bit fields, so the difference fits; the unsigned
@@ -241,11 +241,11 @@ extern "C" void spy_makeage(int64_t start, int64_t now, char *out) {
     auto minutes = static_cast<unsigned>(d % 86400 % 3600 / 60);
     auto seconds = static_cast<unsigned>(d % 60);
     if (days != 0)
-        std::snprintf(out, WATCHVIEW_AGE_SIZE, "%llud %uh", days, hours);
+        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "%llud %uh", days, hours);
     else if (hours != 0)
-        std::snprintf(out, WATCHVIEW_AGE_SIZE, "%uh %um", hours, minutes);
+        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "%uh %um", hours, minutes);
     else
-        std::snprintf(out, WATCHVIEW_AGE_SIZE, "%um %us", minutes, seconds);
+        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "%um %us", minutes, seconds);
 }
 
 extern "C" void watchview_userlist_render_user(int64_t now, spy_node *node, char *line) {
@@ -253,7 +253,7 @@ extern "C" void watchview_userlist_render_user(int64_t now, spy_node *node, char
         return;
     const who_record *who = node->who;
     if (!who || who->pid == 0) {
-        std::snprintf(line, WATCHVIEW_LINE_SIZE, " %3d  %-12.12s %-8.8s %s", node->number, "", "", "");
+        (void)std::snprintf(line, WATCHVIEW_LINE_SIZE, " %3d  %-12.12s %-8.8s %s", node->number, "", "", "");
         return;
     }
     ++status.online_count;
@@ -280,7 +280,7 @@ extern "C" void watchview_userlist_render_user(int64_t now, spy_node *node, char
         text = format("%s: %s %5" PRIu64 "k %.1fks", direction == WHO_TRANSFER_UPLOAD ? "UL" : "DL",
                       printable(file).c_str(), static_cast<uint64_t>(who->transfer_bytes / 1024), speed);
     }
-    std::snprintf(line, WATCHVIEW_LINE_SIZE, " %3d  %-12.12s %-8.8s %s", node->number, name.c_str(), age,
+    (void)std::snprintf(line, WATCHVIEW_LINE_SIZE, " %3d  %-12.12s %-8.8s %s", node->number, name.c_str(), age,
                   text.c_str());
 }
 

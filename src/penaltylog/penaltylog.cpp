@@ -106,7 +106,7 @@ extern "C" int nukelog_load(sortedlist *releases, const char *path) {
     if (!file)
         return 0;
     // Whole records at a time; a larger buffer saves read calls on big logs.
-    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
+    (void)std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
 
     nukelog_record opener{}; // the record that opened the current release
     nukelog_record record{};

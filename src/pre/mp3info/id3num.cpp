@@ -22,6 +22,8 @@ int get_mp3_genre(const char *path) {
     unsigned char tag[id3::trailer_size];
     if (id3::read_trailer(path, tag) != id3::trailer::tagged)
         return 1;
+    // The tools show the genre byte as a signed number, as their output always has.
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse)
     id3_genre_num = static_cast<signed char>(tag[id3::genre_at]);
     return 0;
 }

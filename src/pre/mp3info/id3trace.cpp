@@ -29,6 +29,8 @@ int main() {
         break;
     }
     std::printf("DEBUG: %c %c %c\n", tag[0], tag[1], tag[2]);
+    // The tools show the genre byte as a signed number, as their output always has.
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse)
     int genre = static_cast<signed char>(tag[id3::genre_at]);
     if (genre > 0)
         std::printf("Genre %d\n", genre);
