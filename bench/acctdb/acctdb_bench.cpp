@@ -80,10 +80,18 @@ void BM_Stat(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void BM_GetpwnamHead(benchmark::State &state) { lookup(state, "user09999", true); }
-void BM_GetpwnamMiddle(benchmark::State &state) { lookup(state, "user05000", true); }
-void BM_GetpwnamEnd(benchmark::State &state) { lookup(state, "user00000", true); }
-void BM_GetpwnamMissing(benchmark::State &state) { lookup(state, "nobody", false); }
+void BM_GetpwnamHead(benchmark::State &state) {
+    lookup(state, "user09999", true);
+}
+void BM_GetpwnamMiddle(benchmark::State &state) {
+    lookup(state, "user05000", true);
+}
+void BM_GetpwnamEnd(benchmark::State &state) {
+    lookup(state, "user00000", true);
+}
+void BM_GetpwnamMissing(benchmark::State &state) {
+    lookup(state, "nobody", false);
+}
 
 void BM_GetpwnamRecentFile(benchmark::State &state) {
     fixture().make_future();

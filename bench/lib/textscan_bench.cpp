@@ -30,8 +30,9 @@ struct Corpus {
         path = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-textscan-bench.txt";
         // Lines like those of userfiles, passwd files and NFO texts: 20 to
         // 120 characters of words, numbers and separators.
-        static const char *words[] = {"ALLUP", "DAYDN", "1024", "Release.Name-GRP", "/site/incoming",
-                                      "the", "quick", "brown", "fox", "0", "42", "user:x:100:300"};
+        static const char *words[] = {
+            "ALLUP", "DAYDN", "1024", "Release.Name-GRP", "/site/incoming", "the", "quick", "brown",
+            "fox",   "0",     "42",   "user:x:100:300"};
         std::mt19937 rng(1);
         bytes.reserve(kFileSize + 256);
         while (bytes.size() < kFileSize) {

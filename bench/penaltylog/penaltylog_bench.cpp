@@ -41,8 +41,8 @@ std::string tmp_dir() {
 // Writes a log of count records; releases of 1 to 10 nukees, one second
 // apart, in rising time order unless newest_first.
 std::string make_log(int count, bool newest_first) {
-    std::string path = tmp_dir() + "/sitekit-nukelog-bench-" + std::to_string(count) +
-                       (newest_first ? "-rev" : "") + ".log";
+    std::string path =
+        tmp_dir() + "/sitekit-nukelog-bench-" + std::to_string(count) + (newest_first ? "-rev" : "") + ".log";
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         std::abort();
@@ -78,7 +78,9 @@ const std::string &log_path(int count, bool newest_first) {
     return p;
 }
 
-std::size_t heap_in_use() { return mallinfo2().uordblks; }
+std::size_t heap_in_use() {
+    return mallinfo2().uordblks;
+}
 
 void BM_PlainRead(benchmark::State &state) {
     const auto &path = log_path(static_cast<int>(state.range(0)), false);
@@ -128,10 +130,18 @@ void load(benchmark::State &state, bool by_age, bool newest_first) {
     state.counters["heap_bytes"] = static_cast<double>(held);
 }
 
-void BM_NukelogLoad(benchmark::State &state) { load(state, false, false); }
-void BM_NukelogLoadByAge(benchmark::State &state) { load(state, true, false); }
-void BM_NukelogLoadByAgeNewestFirst(benchmark::State &state) { load(state, true, true); }
-void BM_NukelogLoadNewestFirst(benchmark::State &state) { load(state, false, true); }
+void BM_NukelogLoad(benchmark::State &state) {
+    load(state, false, false);
+}
+void BM_NukelogLoadByAge(benchmark::State &state) {
+    load(state, true, false);
+}
+void BM_NukelogLoadByAgeNewestFirst(benchmark::State &state) {
+    load(state, true, true);
+}
+void BM_NukelogLoadNewestFirst(benchmark::State &state) {
+    load(state, false, true);
+}
 
 // The ordered list must give the same order as a stable sort by time of the
 // releases in file order; checked once before timing.
@@ -169,7 +179,11 @@ BENCHMARK(BM_PlainRead)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NukelogLoad)->Arg(50000)->Arg(100000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NukelogLoadByAge)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NukelogLoadNewestFirst)->Arg(200000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_NukelogLoadByAgeNewestFirst)->Arg(50000)->Arg(100000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NukelogLoadByAgeNewestFirst)
+    ->Arg(50000)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv) {
     if (argc > 1 && std::strcmp(argv[1], "--check-order") == 0) {

@@ -52,8 +52,8 @@ long long to_ns(const struct timespec &t) {
 
 bool same_status(const struct stat &st) {
     return source.loaded && source.head == pwd_userlist && st.st_dev == source.dev &&
-           st.st_ino == source.ino && st.st_size == source.size &&
-           st.st_mtim.tv_sec == source.mtime.tv_sec && st.st_mtim.tv_nsec == source.mtime.tv_nsec;
+           st.st_ino == source.ino && st.st_size == source.size && st.st_mtim.tv_sec == source.mtime.tv_sec &&
+           st.st_mtim.tv_nsec == source.mtime.tv_nsec;
 }
 
 bool is_racy(const struct timespec &mtime) {
@@ -160,8 +160,7 @@ pwd_user *reload_users() {
     sk::line_file file;
     const lfr_reader &reader = file.reader();
     bool readable = file.open(path.c_str());
-    if (readable && same_status(st) && reader.size == source.size &&
-        hash_of(reader) == source.content) {
+    if (readable && same_status(st) && reader.size == source.size && hash_of(reader) == source.content) {
         // Unchanged after all; records handed out stay valid.
         source.racy = is_racy(st.st_mtim);
         return pwd_userlist;

@@ -38,7 +38,7 @@ typedef struct pwd_user {
     char passwd[30];
     int uid;
     int gid;
-    char gecos[50];  /* fifth field */
+    char gecos[50]; /* fifth field */
     char home[300];
     char shell[300];
     struct pwd_user *next; /* the record of an earlier line, or NULL */

@@ -18,7 +18,8 @@ namespace sk::cli {
 
 namespace {
 
-constexpr std::string_view kCheckUsage = "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n";
+constexpr std::string_view kCheckUsage =
+    "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n";
 constexpr std::string_view kCheckHelp =
     "\n"
     "The upload check for the daemon's hook, which runs it with the uploaded\n"
@@ -91,7 +92,8 @@ int cmd_check(Invocation &inv, const Parsed *p) {
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return usage_error(inv, "the directory " + dir + " does not exist", kCheckUsage);
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return usage_error(inv, "the uploaded file " + path + " does not exist or is not a file", kCheckUsage);
+        return usage_error(inv, "the uploaded file " + path + " does not exist or is not a file",
+                           kCheckUsage);
 
     Table table;
     if (int rc = read_settings(inv, *p, &table.t); rc != kOk)

@@ -29,7 +29,9 @@ SITEKIT_COMMANDS(SITEKIT_DECLARE_COMMAND)
 #undef SITEKIT_DECLARE_COMMAND
 
 // True when --json was given before or after the subcommand.
-inline bool want_json(const Invocation &inv, const Parsed &p) { return inv.json || p.has("--json"); }
+inline bool want_json(const Invocation &inv, const Parsed &p) {
+    return inv.json || p.has("--json");
+}
 
 } // namespace sk::cli
 

@@ -20,9 +20,9 @@ inline constexpr const char *kDefaultSettings = "/ftp-data/sitekit/checks.conf";
 extern const std::vector<std::string> kSettingKeys;
 
 struct SettingsResult {
-    bool opened = false;                // the file was read
-    std::string open_error;             // why not, when !opened
-    std::vector<std::string> warnings;  // "line N: ..." for lines left out
+    bool opened = false;               // the file was read
+    std::string open_error;            // why not, when !opened
+    std::vector<std::string> warnings; // "line N: ..." for lines left out
 };
 
 // Reads path into table (existing keys are replaced). Lines that are

@@ -22,9 +22,8 @@ namespace {
 
 using namespace sk::cli;
 
-constexpr std::string_view kMainUsage =
-    "usage: sitekit [--root DIR] [--json] COMMAND [ARGS...]\n"
-    "       sitekit --version | --help\n";
+constexpr std::string_view kMainUsage = "usage: sitekit [--root DIR] [--json] COMMAND [ARGS...]\n"
+                                        "       sitekit --version | --help\n";
 
 #define SITEKIT_TABLE_ENTRY(name) &name##_command,
 constexpr const Command *kCommands[] = {SITEKIT_COMMANDS(SITEKIT_TABLE_ENTRY)};

@@ -57,8 +57,7 @@ constexpr std::pair<std::string_view, Check> kChecks[] = {
 };
 
 bool has_extension(std::string_view name, std::string_view ext) {
-    return name.size() > ext.size() &&
-           sk::ascii_iequals(name.substr(name.size() - ext.size()), ext);
+    return name.size() > ext.size() && sk::ascii_iequals(name.substr(name.size() - ext.size()), ext);
 }
 
 // Takes the path settings below the site root for as long as it lives and

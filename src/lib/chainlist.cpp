@@ -93,7 +93,9 @@ extern "C" void glist_add(glist *list, void *data, double key) {
     }
 }
 
-extern "C" void glist_reset(glist *list) { list->cursor = list->head; }
+extern "C" void glist_reset(glist *list) {
+    list->cursor = list->head;
+}
 
 extern "C" void glist_resettail(glist *list) {
     glist_node *node = list->head;
@@ -112,9 +114,13 @@ extern "C" void glist_prev(glist *list) {
         list->cursor = list->cursor->prev;
 }
 
-extern "C" int glist_isgood(const glist *list) { return list->cursor != nullptr; }
+extern "C" int glist_isgood(const glist *list) {
+    return list->cursor != nullptr;
+}
 
-extern "C" void *glist_get(const glist *list) { return list->cursor ? list->cursor->data : nullptr; }
+extern "C" void *glist_get(const glist *list) {
+    return list->cursor ? list->cursor->data : nullptr;
+}
 
 extern "C" void *glist_find(const glist *list, double key) {
     for (glist_node *node = list->head; node; node = node->next)

@@ -22,13 +22,13 @@ extern "C" {
 #endif
 
 enum {
-    GLIST_APPEND = 0,  /* at the end; also any mode other than 1 and 2 */
-    GLIST_SORTED = 1,  /* descending key order, newest first among equal keys */
-    GLIST_PREPEND = 2  /* at the front */
+    GLIST_APPEND = 0, /* at the end; also any mode other than 1 and 2 */
+    GLIST_SORTED = 1, /* descending key order, newest first among equal keys */
+    GLIST_PREPEND = 2 /* at the front */
 };
 
 typedef struct glist_node {
-    void *data;              /* the caller's block, owned by the list; may be NULL */
+    void *data; /* the caller's block, owned by the list; may be NULL */
     double key;
     struct glist_node *next;
     struct glist_node *prev;
@@ -37,7 +37,7 @@ typedef struct glist_node {
 typedef struct glist {
     glist_node *cursor; /* current position; NULL when off either end */
     glist_node *head;
-    glist_node *tail;   /* last node */
+    glist_node *tail; /* last node */
     int mode;
 } glist;
 

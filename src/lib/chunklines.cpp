@@ -13,7 +13,9 @@ void set_empty(lrb_buffer *buffer) {
 
 } // namespace
 
-extern "C" void lrb_initialize(lrb_buffer *buffer) { set_empty(buffer); }
+extern "C" void lrb_initialize(lrb_buffer *buffer) {
+    set_empty(buffer);
+}
 
 extern "C" int lrb_add_data(lrb_buffer *buffer, const char *bytes, int count) {
     if (count < 0 || (count > 0 && !bytes))

@@ -138,7 +138,9 @@ extern "C" ht_table *ht_get_tree(ht_table *table, const char *prefix, char separ
     return tree;
 }
 
-extern "C" size_t ht_count(const ht_table *table) { return table ? table->entry_count : 0; }
+extern "C" size_t ht_count(const ht_table *table) {
+    return table ? table->entry_count : 0;
+}
 
 extern "C" void ht_foreach(ht_table *table, int (*visit)(const char *, const char *, void *), void *context) {
     if (!table || !visit || !table->buckets)

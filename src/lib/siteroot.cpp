@@ -29,7 +29,9 @@ extern "C" int sitekit_set_root(const char *root) {
     return 0;
 }
 
-extern "C" const char *sitekit_get_root(void) { return g_root; }
+extern "C" const char *sitekit_get_root(void) {
+    return g_root;
+}
 
 extern "C" char *sitekit_path(const char *daemon_path) {
     if (!daemon_path)

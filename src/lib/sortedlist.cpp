@@ -138,7 +138,9 @@ extern "C" void sortedlist_foreach(const sortedlist *list, void (*visit)(void *i
         visit(node->item);
 }
 
-extern "C" int sortedlist_count(const sortedlist *list) { return list->count; }
+extern "C" int sortedlist_count(const sortedlist *list) {
+    return list->count;
+}
 
 extern "C" void sortedlist_clear(sortedlist *list) {
     sortedlist_node *node = list->head;

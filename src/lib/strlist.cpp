@@ -56,7 +56,9 @@ extern "C" str_list *str_add(str_list *list, const char *text) {
     return text ? append(list, text) : list;
 }
 
-extern "C" str_list *str_add_last(str_list *list, const char *text) { return str_add(list, text); }
+extern "C" str_list *str_add_last(str_list *list, const char *text) {
+    return str_add(list, text);
+}
 
 extern "C" const char *str_search(const str_list *list, const char *word, int flags) {
     if (!list || !word)
@@ -69,7 +71,9 @@ extern "C" const char *str_search(const str_list *list, const char *word, int fl
     return nullptr;
 }
 
-extern "C" int str_count(const str_list *list) { return list ? list->count : 0; }
+extern "C" int str_count(const str_list *list) {
+    return list ? list->count : 0;
+}
 
 extern "C" str_iter *str_iterator(const str_list *list) {
     auto *it = static_cast<str_iter *>(std::malloc(sizeof(str_iter)));

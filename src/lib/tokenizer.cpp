@@ -58,9 +58,13 @@ extern "C" char *st_next(st_state *state) {
     return state->tokens[state->next++];
 }
 
-extern "C" int st_count(const st_state *state) { return state->count - state->next; }
+extern "C" int st_count(const st_state *state) {
+    return state->count - state->next;
+}
 
-extern "C" int st_hasnext(const st_state *state) { return state->next < state->count; }
+extern "C" int st_hasnext(const st_state *state) {
+    return state->next < state->count;
+}
 
 extern "C" const char *st_peek(const st_state *state, int ahead) {
     if (ahead < 0 || ahead >= state->count - state->next)
@@ -68,7 +72,9 @@ extern "C" const char *st_peek(const st_state *state, int ahead) {
     return state->tokens[state->next + ahead];
 }
 
-extern "C" void st_reset(st_state *state) { state->next = 0; }
+extern "C" void st_reset(st_state *state) {
+    state->next = 0;
+}
 
 extern "C" void st_finalize(st_state *state) {
     std::free(state->copy);

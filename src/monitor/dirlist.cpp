@@ -94,7 +94,8 @@ extern "C" int32_t dirlist_readdir(dirlist_handle *h) {
         std::sort(found.begin(), found.end(), [](const dirlist_entry &a, const dirlist_entry &b) {
             return std::strcmp(a.name, b.name) < 0;
         });
-        auto *entries = static_cast<dirlist_entry *>(std::malloc(std::max<std::size_t>(found.size(), 1) * sizeof(dirlist_entry)));
+        auto *entries = static_cast<dirlist_entry *>(
+            std::malloc(std::max<std::size_t>(found.size(), 1) * sizeof(dirlist_entry)));
         if (!entries) {
             release();
             return 0;

@@ -41,7 +41,7 @@ typedef struct dirlist_handle {
     char path[DIRLIST_PATH_SIZE]; /* NUL-terminated */
     dirlist_entry *entries;       /* malloc'd, count of them */
     size_t count;
-    size_t pos;                   /* index of the entry dirlist_next gives next */
+    size_t pos; /* index of the entry dirlist_next gives next */
 } dirlist_handle;
 
 /* Prepares the handle for the directory at path, with no entries. Returns 1,

@@ -169,10 +169,11 @@ int watch_table(const Options &opt) {
     }
     std::size_t size = info.shm_segsz;
     if (size < opt.stride) {
-        std::fprintf(stderr,
-                     "siteview: the online-user table 0x%08X holds %zu bytes, less than one slot (%zu bytes); "
-                     "check -s\n",
-                     static_cast<unsigned>(opt.key), size, opt.stride);
+        std::fprintf(
+            stderr,
+            "siteview: the online-user table 0x%08X holds %zu bytes, less than one slot (%zu bytes); "
+            "check -s\n",
+            static_cast<unsigned>(opt.key), size, opt.stride);
         return 1;
     }
     void *base = shmat(id, nullptr, SHM_RDONLY);
@@ -206,7 +207,8 @@ int main(int argc, char **argv) {
         }
     }
     if (!sk::copy_field(status.root_path, sizeof status.root_path, root)) {
-        std::fprintf(stderr, "siteview: the root path is longer than %zu bytes\n", sizeof status.root_path - 1);
+        std::fprintf(stderr, "siteview: the root path is longer than %zu bytes\n",
+                     sizeof status.root_path - 1);
         return 1;
     }
     int rc = opt.demo ? sk::demo::run_demo(run_view) : watch_table(opt);

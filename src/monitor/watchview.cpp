@@ -169,7 +169,8 @@ int wait_for_key() {
     int key = wgetch(stdscr);
     if (key != ERR)
         return key;
-    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     if (waited.count() < WATCHVIEW_REFRESH_MS)
         napms(static_cast<int>(WATCHVIEW_REFRESH_MS - waited.count()));
     return ERR;
@@ -280,8 +281,8 @@ extern "C" void watchview_userlist_render_user(int64_t now, spy_node *node, char
         text = format("%s: %s %5" PRIu64 "k %.1fks", direction == WHO_TRANSFER_UPLOAD ? "UL" : "DL",
                       printable(file).c_str(), static_cast<uint64_t>(who->transfer_bytes / 1024), speed);
     }
-    (void)std::snprintf(line, WATCHVIEW_LINE_SIZE, " %3d  %-12.12s %-8.8s %s", node->number, name.c_str(), age,
-                  text.c_str());
+    (void)std::snprintf(line, WATCHVIEW_LINE_SIZE, " %3d  %-12.12s %-8.8s %s", node->number, name.c_str(),
+                        age, text.c_str());
 }
 
 extern "C" void watchview_userlist_render(spy_node *head, spy_node *top, spy_node *selected) {
@@ -314,11 +315,12 @@ extern "C" void watchview_status_render(void) {
     int32_t count = status.up_count + status.down_count;
     double speed = status.up_speed + status.down_speed;
     wmove(wstatus, 0, 0);
-    watchview_fit_buf(wstatus, "Online  : %3d of %3d  -  " WATCHVIEW_BANNER, status.online_count, status.max_users);
+    watchview_fit_buf(wstatus, "Online  : %3d of %3d  -  " WATCHVIEW_BANNER, status.online_count,
+                      status.max_users);
     wmove(wstatus, 1, 0);
     watchview_fit_buf(wstatus, "Upload  : %s",
-                      format(kRate, status.up_count, status.up_speed, average(status.up_speed, status.up_count),
-                             status.up_max)
+                      format(kRate, status.up_count, status.up_speed,
+                             average(status.up_speed, status.up_count), status.up_max)
                           .c_str());
     wmove(wstatus, 2, 0);
     watchview_fit_buf(wstatus, "Download: %s",
@@ -413,7 +415,8 @@ extern "C" void watchview_handler(spy_node *head) {
             }
         } else if (key == KEY_DOWN) {
             if (selected && selected->next) {
-                if (static_cast<int64_t>(spy_list_diff(top, selected)) >= static_cast<int64_t>(userlist_size) - 1)
+                if (static_cast<int64_t>(spy_list_diff(top, selected)) >=
+                    static_cast<int64_t>(userlist_size) - 1)
                     top = top->next;
                 selected = selected->next;
             }

@@ -53,24 +53,24 @@ typedef struct spy_node {
 } spy_node;
 
 typedef struct spy_status {
-    int32_t up_count;      /* uploads counted during the current redraw */
-    int32_t down_count;    /* downloads counted during the current redraw */
-    double up_speed;       /* sum of the upload speeds, kilobytes per second */
-    double down_speed;     /* sum of the download speeds, kilobytes per second */
-    int32_t online_count;  /* occupied slots counted during the current redraw */
-    int32_t max_users;     /* slot count given to watchview_init */
-    double up_max;         /* highest up_speed of any redraw; never lowered */
-    double down_max;       /* highest down_speed of any redraw; never lowered */
-    int32_t view_mode;     /* 1 user list, 2 directory of the selected user */
-    char root_path[300];   /* prefix of every current_dir on the local disk; NUL-terminated */
+    int32_t up_count;     /* uploads counted during the current redraw */
+    int32_t down_count;   /* downloads counted during the current redraw */
+    double up_speed;      /* sum of the upload speeds, kilobytes per second */
+    double down_speed;    /* sum of the download speeds, kilobytes per second */
+    int32_t online_count; /* occupied slots counted during the current redraw */
+    int32_t max_users;    /* slot count given to watchview_init */
+    double up_max;        /* highest up_speed of any redraw; never lowered */
+    double down_max;      /* highest down_speed of any redraw; never lowered */
+    int32_t view_mode;    /* 1 user list, 2 directory of the selected user */
+    char root_path[300];  /* prefix of every current_dir on the local disk; NUL-terminated */
 } spy_status;
 
 extern spy_status status;
 extern struct _win_st *wstatus;   /* status pane, 4 rows; NULL when the terminal is too small */
 extern struct _win_st *wuserlist; /* middle pane; NULL when the terminal is too small */
 extern struct _win_st *wuserinfo; /* info pane, 3 rows; NULL when the terminal is too small */
-extern int32_t userlist_size; /* rows of the middle pane; -1 before set-up, 0 when too small */
-extern int32_t w_x;           /* width of every pane; -1 before set-up */
+extern int32_t userlist_size;     /* rows of the middle pane; -1 before set-up, 0 when too small */
+extern int32_t w_x;               /* width of every pane; -1 before set-up */
 
 /* Sets up the terminal and lays out the screen; stores max_users. */
 void watchview_init(int32_t max_users);

@@ -23,22 +23,22 @@ extern "C" {
 #endif
 
 typedef struct __attribute__((packed, aligned(4))) who_record {
-    char user_info[64];             /* tagline, NUL-terminated inside the field */
-    char user_name[24];             /* NUL-terminated inside the field */
-    char status_text[256];          /* last command, e.g. "STOR name", NUL-terminated */
+    char user_info[64];    /* tagline, NUL-terminated inside the field */
+    char user_name[24];    /* NUL-terminated inside the field */
+    char status_text[256]; /* last command, e.g. "STOR name", NUL-terminated */
     unsigned char unread_344[2];
-    char host[256];                 /* NUL-terminated inside the field */
-    char current_dir[256];          /* path below the site root, NUL-terminated */
+    char host[256];        /* NUL-terminated inside the field */
+    char current_dir[256]; /* path below the site root, NUL-terminated */
     unsigned char unread_858[2];
     int32_t group_id;
-    int32_t online_since;           /* seconds since the epoch */
-    int32_t status_time;            /* seconds since the epoch of the last command */
-    int32_t transfer_start_sec;     /* seconds since the epoch the transfer began; 0 none */
-    int32_t transfer_start_usec;    /* microseconds to add to transfer_start_sec */
+    int32_t online_since;        /* seconds since the epoch */
+    int32_t status_time;         /* seconds since the epoch of the last command */
+    int32_t transfer_start_sec;  /* seconds since the epoch the transfer began; 0 none */
+    int32_t transfer_start_usec; /* microseconds to add to transfer_start_sec */
     uint32_t transfer_unread_880;
-    uint64_t transfer_bytes;        /* bytes moved by the running transfer */
+    uint64_t transfer_bytes; /* bytes moved by the running transfer */
     unsigned char unread_892[8];
-    int32_t pid;                    /* process serving the slot; 0 marks an empty slot */
+    int32_t pid; /* process serving the slot; 0 marks an empty slot */
 } who_record;
 
 #define WHO_RECORD_SIZE 904

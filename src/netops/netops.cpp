@@ -131,7 +131,9 @@ extern "C" int sock_accept(int fd, struct sockaddr *addr, socklen_t *addrlen, in
     return conn;
 }
 
-extern "C" int sock_send(int fd, const void *data, int32_t length) { return sock_data_push(fd, data, length); }
+extern "C" int sock_send(int fd, const void *data, int32_t length) {
+    return sock_data_push(fd, data, length);
+}
 
 extern "C" int sock_data_push(int fd, const void *data, int32_t length) {
     if (length <= 0)

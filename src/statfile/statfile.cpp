@@ -357,8 +357,8 @@ extern "C" char *_statfile_add_stats(const char *line, const char *user, int fil
     return _gl_tostring_stats(stats.get());
 }
 
-extern "C" char *_statfile_reset_stats(const char *line, const char *user, int files,
-                                       int64_t kbytes, int seconds, gl_stats_callback callback) {
+extern "C" char *_statfile_reset_stats(const char *line, const char *user, int files, int64_t kbytes,
+                                       int seconds, gl_stats_callback callback) {
     if (!line)
         return nullptr;
     stats_ptr stats = parse(line, user);
@@ -406,8 +406,8 @@ extern "C" char *_statfile_add_credits(const char *line, int64_t amount, int sec
 
 // ---- Userfile operations ----
 
-extern "C" int statfile_add_stats(const char *path, int files, int64_t kbytes, int seconds,
-                                  int64_t credits, int stat_section, int credit_section) {
+extern "C" int statfile_add_stats(const char *path, int files, int64_t kbytes, int seconds, int64_t credits,
+                                  int stat_section, int credit_section) {
     try {
         if (!path)
             return -1;

@@ -112,16 +112,16 @@ void _gl_free_stats(gl_stats *stats);
  * copy when the line cannot be parsed or has no such section. NULL only when
  * memory runs out.
  */
-char *_statfile_add_stats(const char *line, const char *user, int files, int64_t kbytes,
-                          int seconds, int section);
+char *_statfile_add_stats(const char *line, const char *user, int files, int64_t kbytes, int seconds,
+                          int section);
 
 /*
  * The line with every section set to files, kbytes and seconds. The callback
  * (or none) is called once with the parsed old values first. An unchanged
  * copy when the line cannot be parsed; NULL only when memory runs out.
  */
-char *_statfile_reset_stats(const char *line, const char *user, int files, int64_t kbytes,
-                            int seconds, gl_stats_callback callback);
+char *_statfile_reset_stats(const char *line, const char *user, int files, int64_t kbytes, int seconds,
+                            gl_stats_callback callback);
 
 /*
  * The credits line with amount added to the value of section (values
@@ -154,8 +154,8 @@ int statfile_add_stats(const char *path, int files, int64_t kbytes, int seconds,
  * "/". Returns the number of such lines (those that cannot be parsed are
  * written back unchanged but counted), or -1 as statfile_add_stats.
  */
-int statfile_set_stats(const char *path, int files, int64_t kbytes, int seconds,
-                       const str_list *keywords, gl_stats_callback callback);
+int statfile_set_stats(const char *path, int files, int64_t kbytes, int seconds, const str_list *keywords,
+                       gl_stats_callback callback);
 
 /*
  * The ratio of section (from 0) from the first "RATIO " line (any case) of

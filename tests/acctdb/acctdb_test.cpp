@@ -32,8 +32,8 @@ void reset_module() {
 
 std::string passwd_line(int i) {
     char line[200];
-    std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n",
-                  i, i, 100 + i, 300 + i % 7, 1617235200 + i);
+    std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n", i, i,
+                  100 + i, 300 + i % 7, 1617235200 + i);
     return line;
 }
 
@@ -259,15 +259,18 @@ TEST_F(Acctdb, FinalizingTheCacheMakesTheNextLookupLoadAgain) {
 }
 
 TEST_F(Acctdb, GroupLineShapes) {
-    write_file(group, site_group(200) + "three:x:7\n"
-                                         "four:x:8:alice,bob\n"
-                                         "five:x:9:carol:ignored\n"
-                                         "emptymembers:x:10:\n"
-                                         "two:x\n"
-                                         "nonnumeric:x:abc:\n"
-                                         "longname" + std::string(30, 'g') + ":x:11:\n"
-                                         "dup:x:12:first\n"
-                                         "dup:x:13:second\n");
+    write_file(group, site_group(200) +
+                          "three:x:7\n"
+                          "four:x:8:alice,bob\n"
+                          "five:x:9:carol:ignored\n"
+                          "emptymembers:x:10:\n"
+                          "two:x\n"
+                          "nonnumeric:x:abc:\n"
+                          "longname" +
+                          std::string(30, 'g') +
+                          ":x:11:\n"
+                          "dup:x:12:first\n"
+                          "dup:x:13:second\n");
     pwd_group *g = pwd_getgpnam("three");
     ASSERT_NE(g, nullptr);
     EXPECT_EQ(g->gid, 7);

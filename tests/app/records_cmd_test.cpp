@@ -38,7 +38,8 @@ TEST(StatsCommand, AddsResetsAndReadsTheRatio) {
     ASSERT_EQ(r.status, 0) << r.err;
     r = on_site(site, {"stats", "reset", "alice", "WKUP", "DAYUP"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, site / "ftp-data/users/alice" + ": 2 lines reset\nwas: WKUP 3 4196 15\nwas: DAYUP 2 4146 12\n");
+    EXPECT_EQ(r.out,
+              site / "ftp-data/users/alice" + ": 2 lines reset\nwas: WKUP 3 4196 15\nwas: DAYUP 2 4146 12\n");
     EXPECT_NE(read_file(site / "ftp-data/users/alice").find("WKUP 0 0 0\nDAYUP 0 0 0\n"), std::string::npos);
 
     r = on_site(site, {"stats", "ratio", site / "ftp-data/users/alice", "0"});
@@ -66,7 +67,9 @@ TEST(StatsCommand, BadCommandLinesChangeNothing) {
         {{"stats", "add", "alice", "one", "2", "3"}, 2, "FILES must be a whole number, not 'one'"},
         {{"stats", "add", "alice", "1", "2k", "3"}, 2, "KBYTES must be a whole number"},
         {{"stats", "add", "alice", "1", "2", "99999999999"}, 2, "SECONDS must be a whole number"},
-        {{"stats", "add", "--section", "-1", "alice", "1", "2", "3"}, 2, "--section must be a section number"},
+        {{"stats", "add", "--section", "-1", "alice", "1", "2", "3"},
+         2,
+         "--section must be a section number"},
         {{"stats", "add", "--credits", "x", "alice", "1", "2", "3"}, 2, "--credits must be a whole number"},
         {{"stats", "reset", "--section", "1", "alice", "WKUP"}, 2, "belong to 'add'"},
         {{"stats", "reset", "alice"}, 2, "missing argument"},
@@ -91,11 +94,15 @@ class AccountCommands : public ::testing::Test {
 TEST_F(AccountCommands, LooksUpUsersAndGroupsByNameAndId) {
     auto r = on_site(site, {"user", "alice"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "name:  alice\nuid:   100\ngid:   300 (SiteOps)\ngecos: Alice A\nhome:  /site\nshell: /bin/false\n");
+    EXPECT_EQ(
+        r.out,
+        "name:  alice\nuid:   100\ngid:   300 (SiteOps)\ngecos: Alice A\nhome:  /site\nshell: /bin/false\n");
     EXPECT_EQ(on_site(site, {"user", "100"}).out, r.out);
     r = on_site(site, {"user", "--json", "123"}); // no uid 123: the name "123"
-    EXPECT_EQ(r.out, "{\"name\":\"123\",\"uid\":7,\"gid\":300,\"group\":\"SiteOps\",\"gecos\":\"\",\"home\":\"/site\","
-                     "\"shell\":\"/bin/false\"}\n");
+    EXPECT_EQ(
+        r.out,
+        "{\"name\":\"123\",\"uid\":7,\"gid\":300,\"group\":\"SiteOps\",\"gecos\":\"\",\"home\":\"/site\","
+        "\"shell\":\"/bin/false\"}\n");
     r = on_site(site, {"group", "300"});
     EXPECT_EQ(r.out, "name:    SiteOps\ngid:     300\nmembers: alice bob\n");
     r = on_site(site, {"--json", "group", "NoMembers"});
@@ -154,8 +161,9 @@ TEST(NukesCommand, ListsReleasesNewestFirst) {
     EXPECT_EQ(r.out, "/site/New.Rel [x2 op2 dupe] (carol 5)\n"
                      "/site/Old.Rel [x3 op bad.rar] (alice 30) (bob 11)\n");
     r = on_site(site, {"nukes", "--json", site / "ftp-data/logs/nukelog"});
-    EXPECT_EQ(r.out.substr(0, 120), "[{\"dirname\":\"/site/New.Rel\",\"type\":\"nuke\",\"multiplier\":2,\"by\":\"op2\","
-                                    "\"reason\":\"dupe\",\"time\":2000,\"total\":5,\"nukees\":[{\"na");
+    EXPECT_EQ(r.out.substr(0, 120),
+              "[{\"dirname\":\"/site/New.Rel\",\"type\":\"nuke\",\"multiplier\":2,\"by\":\"op2\","
+              "\"reason\":\"dupe\",\"time\":2000,\"total\":5,\"nukees\":[{\"na");
     r = on_site(site, {"nukes", site / "none"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot read the nuke log"), std::string::npos);

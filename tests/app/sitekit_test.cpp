@@ -78,8 +78,8 @@ TEST(SitekitProgram, StaticProgramRunsAloneInAChroot) {
         GTEST_SKIP() << "chroot needs root";
     sktest::TempDir jail;
     std::string copy = jail / "sitekit";
-    auto cp = sktest::run_command("cp " + apptest::quote(sktest::build_path("src/app/sitekit")) +
-                                  " " + apptest::quote(copy));
+    auto cp = sktest::run_command("cp " + apptest::quote(sktest::build_path("src/app/sitekit")) + " " +
+                                  apptest::quote(copy));
     ASSERT_EQ(cp.status, 0) << cp.err;
     auto r = sktest::run_command("chroot " + apptest::quote(jail.path()) + " /sitekit --version");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -89,9 +89,11 @@ TEST(SitekitProgram, StaticProgramRunsAloneInAChroot) {
     sktest::write_file(jail / "ftp-data/sitekit/checks.conf", "zip_extract *.diz\nzip_success %s: %s\\n\n");
     sktest::write_file(jail / "work/file_id.diz", "inside\n");
     sktest::make_dirs(jail / "site/Rel");
-    auto z = sktest::run_command("cd " + apptest::quote(jail / "work") + " && zip -q ../site/Rel/up.zip file_id.diz");
+    auto z = sktest::run_command("cd " + apptest::quote(jail / "work") +
+                                 " && zip -q ../site/Rel/up.zip file_id.diz");
     ASSERT_EQ(z.status, 0) << z.err;
-    r = sktest::run_command("USER=alice chroot " + apptest::quote(jail.path()) + " /sitekit check up.zip /site/Rel 0");
+    r = sktest::run_command("USER=alice chroot " + apptest::quote(jail.path()) +
+                            " /sitekit check up.zip /site/Rel 0");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Checking zip-file: Done\n");
     EXPECT_EQ(sktest::read_file(jail / "site/Rel/file_id.diz"), "inside\n");

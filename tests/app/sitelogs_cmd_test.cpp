@@ -83,8 +83,11 @@ TEST_F(SitelogsCommands, DirlogListPrintsEveryRecordAsTextAndJson) {
     EXPECT_NE(r.err.find("incomplete record"), std::string::npos);
     r = on_site(site, {"--json", "dirlog", "list"});
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "[{\"dirname\":\"/site/a\",\"user_id\":1,\"group_id\":0,\"files\":2,\"bytes\":3,\"time\":0,\"status\":0},\n"
-                     " {\"dirname\":\"/site/b \\\"x\\\"\",\"user_id\":7,\"group_id\":0,\"files\":8,\"bytes\":9,\"time\":0,\"status\":0}]\n");
+    EXPECT_EQ(r.out,
+              "[{\"dirname\":\"/site/"
+              "a\",\"user_id\":1,\"group_id\":0,\"files\":2,\"bytes\":3,\"time\":0,\"status\":0},\n"
+              " {\"dirname\":\"/site/b "
+              "\\\"x\\\"\",\"user_id\":7,\"group_id\":0,\"files\":8,\"bytes\":9,\"time\":0,\"status\":0}]\n");
 }
 
 TEST_F(SitelogsCommands, JsonKeepsUtf8NamesAndEscapesOtherBytes) {
@@ -113,9 +116,10 @@ TEST_F(SitelogsCommands, WritersAppendTheDaemonsRecordsAndLines) {
 
     ASSERT_EQ(on_site(site, {"log", "hello world"}).status, 0);
     ASSERT_EQ(on_site(site, {"announce", "NEWDIR", "/site/x"}).status, 0);
-    EXPECT_TRUE(std::regex_match(read_file(site / "ftp-data/logs/glftpd.log"),
-                                 std::regex("\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} hello world\n"
-                                            "\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} NEWDIR: \"/site/x\"\n")));
+    EXPECT_TRUE(std::regex_match(
+        read_file(site / "ftp-data/logs/glftpd.log"),
+        std::regex("\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} hello world\n"
+                   "\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} NEWDIR: \"/site/x\"\n")));
 
     ASSERT_EQ(on_site(site, {"msg", "bob", "alice", "see you"}).status, 0);
     std::string msg = read_file(site / "ftp-data/msgs/alice");

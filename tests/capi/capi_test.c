@@ -8,13 +8,12 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                            \
-    do {                                                                       \
-        if (!(cond)) {                                                         \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__,   \
-                    #cond);                                                    \
-            ++failures;                                                        \
-        }                                                                      \
+#define CHECK(cond)                                                                                          \
+    do {                                                                                                     \
+        if (!(cond)) {                                                                                       \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                         \
+            ++failures;                                                                                      \
+        }                                                                                                    \
     } while (0)
 
 static void check_textscan(void) {
@@ -129,8 +128,14 @@ static void check_watchview(void) {
     strcpy(w.status_text, "RETR file.bin");
     w.pid = 1234;
     CHECK(who_transfer_direction(&w) == WHO_TRANSFER_DOWNLOAD);
-    a.number = 0; a.who = &w; a.prev = NULL; a.next = &b;
-    b.number = 1; b.who = &w; b.prev = &a; b.next = NULL;
+    a.number = 0;
+    a.who = &w;
+    a.prev = NULL;
+    a.next = &b;
+    b.number = 1;
+    b.who = &w;
+    b.prev = &a;
+    b.next = NULL;
     CHECK(spy_list_diff(&a, &b) == 1);
     spy_makeage(0, 3661, age);
     CHECK(strcmp(age, "1h 1m") == 0);

@@ -87,7 +87,8 @@ bool same_group(const pwd_group *g, const line_model &m) {
 // one of them, or one of the unsure lines after it; NULL only when no line
 // after the last kept one is sure to be kept.
 template <class Rec, class Same, class Key>
-void check_lookup(const Rec *found, const std::vector<line_model> &models, Same same, Key key, const char *what) {
+void check_lookup(const Rec *found, const std::vector<line_model> &models, Same same, Key key,
+                  const char *what) {
     bool may_be_null = true;
     bool matched = false;
     for (auto m = models.rbegin(); m != models.rend(); ++m) {
@@ -102,7 +103,8 @@ void check_lookup(const Rec *found, const std::vector<line_model> &models, Same 
     }
     if (found ? !matched : !may_be_null) {
         std::fprintf(stderr, "acctdb: lookup of %s\n", what);
-        fuzz::fail(found ? "a lookup found a record that is not the later valid line" : "a valid line was not found");
+        fuzz::fail(found ? "a lookup found a record that is not the later valid line"
+                         : "a valid line was not found");
     }
 }
 
@@ -127,8 +129,9 @@ void check_users(const std::string &data) {
         if (m.v == verdict::skipped)
             continue;
         const std::string name = m.f[0];
-        check_lookup(pwd_getpwnam(name.c_str()), models, same_user,
-                     [&](const line_model &o) { return o.f[0] == name; }, name.c_str());
+        check_lookup(
+            pwd_getpwnam(name.c_str()), models, same_user,
+            [&](const line_model &o) { return o.f[0] == name; }, name.c_str());
         if (m.v == verdict::kept) {
             const pwd_user *u = pwd_getpwuid(m.id_a);
             if (!u || u->uid != m.id_a)
@@ -145,8 +148,9 @@ void check_groups(const std::string &data) {
         if (m.v == verdict::skipped)
             continue;
         const std::string name = m.f[0];
-        check_lookup(pwd_getgpnam(name.c_str()), models, same_group,
-                     [&](const line_model &o) { return o.f[0] == name; }, name.c_str());
+        check_lookup(
+            pwd_getgpnam(name.c_str()), models, same_group,
+            [&](const line_model &o) { return o.f[0] == name; }, name.c_str());
         if (m.v == verdict::kept) {
             const pwd_group *g = pwd_getgpgid(m.id_a);
             if (!g || g->gid != m.id_a)

@@ -80,13 +80,15 @@ template <class Main> run capture(Main main_fn) {
 
 void expect(const char *tool, const run &got, int status, const std::string &out) {
     if (got.status != status || got.out != out)
-        fuzz::fail("%s printed \"%s\" with status %d, not \"%s\" with status %d", tool, got.out.c_str(), got.status,
-                   out.c_str(), status);
+        fuzz::fail("%s printed \"%s\" with status %d, not \"%s\" with status %d", tool, got.out.c_str(),
+                   got.status, out.c_str(), status);
 }
 
 } // namespace
 
-const char *id3fixed_sample() { return sample_path.c_str(); }
+const char *id3fixed_sample() {
+    return sample_path.c_str();
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const bool ready = [] {
@@ -123,14 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     expect("id3peek", capture([&] { return id3peek_main(2, argv); }), tag ? 0 : 1,
            std::string(whole ? "" : "<128 !") +
-               (tag ? (known.empty() ? "n/a" : known) + " (" + std::to_string(genre) + ")"
-                    : whole ? "n/a (255)" : "n/a (0)"));
+               (tag     ? (known.empty() ? "n/a" : known) + " (" + std::to_string(genre) + ")"
+                : whole ? "n/a (255)"
+                        : "n/a (0)"));
     expect("id3fixed", capture([] { return id3fixed_main(); }), tag ? 0 : 1,
-           tag ? (known.empty() ? "Unknown (148)" : known + " (" + std::to_string(genre) + ")") + "\n" : "n/a (0)\n");
+           tag ? (known.empty() ? "Unknown (148)" : known + " (" + std::to_string(genre) + ")") + "\n"
+               : "n/a (0)\n");
     expect("id3num", capture([&] { return id3num_main(2, argv); }), tag ? 0 : 1,
            "(" + std::to_string(tag ? signed_genre : 0) + ")\n");
-    const std::string traced = "DEBUG: T A G\n" + (signed_genre > 0 ? "Genre " + std::to_string(signed_genre) + "\n"
-                                                                     : std::string());
+    const std::string traced =
+        "DEBUG: T A G\n" +
+        (signed_genre > 0 ? "Genre " + std::to_string(signed_genre) + "\n" : std::string());
     // The tracing tools read fixed names in the current directory; the
     // fuzzer's own relative paths need the old one back afterwards.
     const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -141,8 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (fchdir(here) != 0 || close(here) != 0)
         fuzz::fail("cannot return to the working directory");
     expect("id3trace", trace, tag || !whole ? 1 : 0,
-           tag ? traced + (signed_genre > 0 ? "" : "DEBUG: Genre above 255 255\n")
-               : whole ? "DEBUG: no tag test.mp3\n" : "DEBUG: >128 test.mp3\n");
+           tag     ? traced + (signed_genre > 0 ? "" : "DEBUG: Genre above 255 255\n")
+           : whole ? "DEBUG: no tag test.mp3\n"
+                   : "DEBUG: >128 test.mp3\n");
     expect("id3lite", lite, tag || !whole ? 1 : 0, tag ? traced : "");
     return 0;
 }

@@ -50,7 +50,9 @@ std::vector<model_release> model_of(const uint8_t *data, size_t size) {
     return releases;
 }
 
-bool same_float(float a, float b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_float(float a, float b) {
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 std::string printed_line(const model_release &m) {
     const nukelog_record &r = m.opener;
@@ -58,7 +60,8 @@ std::string printed_line(const model_release &m) {
                        (r.status == 0 ? text(r.nuker) : text(r.unnuker)) + " " + text(r.reason) + "]";
     char amount[512];
     for (const nukelog_record &n : m.records) {
-        std::snprintf(amount, sizeof amount, " (%s %.0f)", text(n.nukee).c_str(), static_cast<double>(n.amount));
+        std::snprintf(amount, sizeof amount, " (%s %.0f)", text(n.nukee).c_str(),
+                      static_cast<double>(n.amount));
         line += amount;
     }
     return line + "\n";
@@ -77,7 +80,8 @@ void check_release(nukelog_release *got, const model_release &want) {
     sortedlist_reset(&got->nukees);
     for (const nukelog_record &n : want.records) {
         auto *nukee = static_cast<nukelog_nukee *>(sortedlist_next(&got->nukees));
-        if (!nukee || text(n.nukee) != nukee->name || std::memcmp(&nukee->amount, &n.amount, sizeof n.amount) != 0)
+        if (!nukee || text(n.nukee) != nukee->name ||
+            std::memcmp(&nukee->amount, &n.amount, sizeof n.amount) != 0)
             fuzz::fail("a release's nukees are not its records' nukees in file order");
     }
 }
@@ -87,8 +91,9 @@ void load_and_check(const std::string &path, std::vector<model_release> want, bo
     sortedlist_init(&list);
     if (by_age) {
         sortedlist_set_compare(&list, _nukelog_sort_by_age);
-        std::stable_sort(want.begin(), want.end(),
-                         [](const model_release &a, const model_release &b) { return a.opener.time < b.opener.time; });
+        std::stable_sort(want.begin(), want.end(), [](const model_release &a, const model_release &b) {
+            return a.opener.time < b.opener.time;
+        });
     }
     if (nukelog_load(&list, path.c_str()) != 1)
         fuzz::fail("nukelog_load failed on a readable file");
@@ -118,7 +123,8 @@ void load_and_check(const std::string &path, std::vector<model_release> want, bo
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string path = fuzz::write_root_file("nukelog", std::string(reinterpret_cast<const char *>(data), size));
+    const std::string path =
+        fuzz::write_root_file("nukelog", std::string(reinterpret_cast<const char *>(data), size));
     const std::vector<model_release> want = model_of(data, size);
     load_and_check(path, want, false);
     load_and_check(path, want, true);

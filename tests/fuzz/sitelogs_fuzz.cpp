@@ -75,10 +75,12 @@ void check_config(const std::string &config) {
     const std::string_view root = sk::sitelogs::rootpath(), data = sk::sitelogs::datapath();
     if (root.size() > 4096 || data.size() > 4096 || !printable(root) || !printable(data))
         fuzz::fail("a setting is longer than a path or holds a character that is not printable");
-    const auto want_root = plain_setting(config, "rootpath", ""), want_data = plain_setting(config, "datapath", "");
+    const auto want_root = plain_setting(config, "rootpath", ""),
+               want_data = plain_setting(config, "datapath", "");
     if (want_root && (*want_root != root || *want_data != data))
-        fuzz::fail("the settings are not the last values of the plain file: rootpath \"%.*s\" datapath \"%.*s\"",
-                   static_cast<int>(root.size()), root.data(), static_cast<int>(data.size()), data.data());
+        fuzz::fail(
+            "the settings are not the last values of the plain file: rootpath \"%.*s\" datapath \"%.*s\"",
+            static_cast<int>(root.size()), root.data(), static_cast<int>(data.size()), data.data());
 }
 
 // The offset of the first whole record whose name is name, or npos.
@@ -101,7 +103,8 @@ void check_log(const std::string &before, const std::string &after, const dirlog
         // partial record is kept as it is and the new record follows it.
         at = before.size();
         if (after.size() != at + kRecord)
-            fuzz::fail("the log of %zu bytes is %zu bytes after adding one record", before.size(), after.size());
+            fuzz::fail("the log of %zu bytes is %zu bytes after adding one record", before.size(),
+                       after.size());
     } else if (after.size() != before.size()) {
         fuzz::fail("replacing a record changed the log's length");
     }

@@ -12,9 +12,7 @@
 
 #include "tokenizer.h"
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);

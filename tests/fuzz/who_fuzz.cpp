@@ -81,9 +81,11 @@ std::string age_of(int64_t start, int64_t now) {
         std::snprintf(out, sizeof out, "%llud %uh", static_cast<unsigned long long>(d / 86400),
                       static_cast<unsigned>(d % 86400 / 3600));
     else if (d / 3600 != 0)
-        std::snprintf(out, sizeof out, "%uh %um", static_cast<unsigned>(d / 3600), static_cast<unsigned>(d % 3600 / 60));
+        std::snprintf(out, sizeof out, "%uh %um", static_cast<unsigned>(d / 3600),
+                      static_cast<unsigned>(d % 3600 / 60));
     else
-        std::snprintf(out, sizeof out, "%um %us", static_cast<unsigned>(d / 60), static_cast<unsigned>(d % 60));
+        std::snprintf(out, sizeof out, "%um %us", static_cast<unsigned>(d / 60),
+                      static_cast<unsigned>(d % 60));
     return out;
 }
 
@@ -153,8 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!online) {
         std::snprintf(head, sizeof head, " %3d  %-12.12s %-8.8s ", number, "", "");
     } else {
-        std::snprintf(head, sizeof head, " %3d  %-12.12s %-8.8s ", number, printable(field(who->user_name)).c_str(),
-                      age_of(who->status_time, now).c_str());
+        std::snprintf(head, sizeof head, " %3d  %-12.12s %-8.8s ", number,
+                      printable(field(who->user_name)).c_str(), age_of(who->status_time, now).c_str());
         if (direction == WHO_TRANSFER_NONE) {
             std::string_view status_text = field(who->status_text);
             text = printable(status_text.substr(0, status_text.find_first_of("\r\n")));
@@ -163,7 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             // The row shows the base name of the (cut) path; the byte count
             // and the speed behind it are not compared.
             text = std::string(direction == WHO_TRANSFER_UPLOAD ? "UL: " : "DL: ") +
-                   printable(path.substr(path.find('/') == std::string::npos ? 0 : path.rfind('/') + 1)) + " ";
+                   printable(path.substr(path.find('/') == std::string::npos ? 0 : path.rfind('/') + 1)) +
+                   " ";
         }
     }
     const std::string want = (head + text).substr(0, WATCHVIEW_LINE_SIZE - 1);

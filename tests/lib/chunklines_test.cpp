@@ -12,7 +12,9 @@ class LineBuffer : public ::testing::Test {
     void SetUp() override { lrb_initialize(&buf_); }
     void TearDown() override { lrb_finalize(&buf_); }
 
-    int add(std::string_view bytes) { return lrb_add_data(&buf_, bytes.data(), static_cast<int>(bytes.size())); }
+    int add(std::string_view bytes) {
+        return lrb_add_data(&buf_, bytes.data(), static_cast<int>(bytes.size()));
+    }
     // The next result, with the line (when there is one) in line_.
     int next(int max_len = 100) {
         std::string out(static_cast<size_t>(max_len < 0 ? 0 : max_len) + 1, 'X');

@@ -69,13 +69,14 @@ TEST_F(PropertyTable, GrowsWithoutLosingEntries) {
 TEST_F(PropertyTable, TreeNamesEntriesByTheRestOfTheKey) {
     ht_put(&t_, "tmp_zip_last_file", "a.txt");
     ht_put(&t_, "tmp_zip_last_size", "12");
-    ht_put(&t_, "tmp_zip_lastx", "no");        // no separator after the prefix
-    ht_put(&t_, "tmp_zip_last", "no");         // the prefix alone
+    ht_put(&t_, "tmp_zip_lastx", "no");         // no separator after the prefix
+    ht_put(&t_, "tmp_zip_last", "no");          // the prefix alone
     ht_put(&t_, "tmp_zip_last_", "empty rest"); // separator with nothing after it
     ht_put(&t_, "zip_showfile", "no");
     ht_table *tree = ht_get_tree(&t_, "tmp_zip_last", '_');
     ASSERT_NE(tree, nullptr);
-    EXPECT_EQ(contents(tree), (std::map<std::string, std::string>{{"", "empty rest"}, {"file", "a.txt"}, {"size", "12"}}));
+    EXPECT_EQ(contents(tree),
+              (std::map<std::string, std::string>{{"", "empty rest"}, {"file", "a.txt"}, {"size", "12"}}));
     ht_finalize(tree);
     std::free(tree);
 

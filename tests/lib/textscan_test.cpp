@@ -39,7 +39,9 @@ TEST(LineFileReader, LineEndsCrLfAndCrLfPairs) {
     EXPECT_EQ(read_all("x\r\r\ny\n"), (Lines{{1, "x"}, {0, ""}, {1, "y"}}));
 }
 
-TEST(LineFileReader, EmptyFileGivesNoLine) { EXPECT_TRUE(read_all("").empty()); }
+TEST(LineFileReader, EmptyFileGivesNoLine) {
+    EXPECT_TRUE(read_all("").empty());
+}
 
 TEST(LineFileReader, CutsLongLinesAndDropsTheirRest) {
     EXPECT_EQ(read_all("abcdef\nxy", 3), (Lines{{3, "abc"}, {2, "xy"}}));

@@ -79,8 +79,8 @@ class Tmux {
     ~Tmux() {
         run("kill-server");
         const char *dir = std::getenv("TMUX_TMPDIR");
-        std::string socket_path = std::string(dir && *dir ? dir : "/tmp") + "/tmux-" + std::to_string(getuid()) +
-                                  "/" + socket_;
+        std::string socket_path =
+            std::string(dir && *dir ? dir : "/tmp") + "/tmux-" + std::to_string(getuid()) + "/" + socket_;
         unlink(socket_path.c_str());
     }
     Tmux(const Tmux &) = delete;
@@ -240,7 +240,8 @@ TEST(SiteviewProgram, RunsOverALiveTable) {
     for (const char *name : {"a1", "a2", "a3", "a4", "a5"})
         sktest::write_file(root / (std::string("site/rel/") + name), "x");
     sktest::write_file(root / "glftpd.conf", "# site settings\n  # indented comment\ndatapath /ftp-data\n"
-                                             "ROOTPATH\t" + root.path() + "  \n");
+                                             "ROOTPATH\t" +
+                                                 root.path() + "  \n");
     constexpr std::size_t kSlots = 12;
     ShmTable table(kSlots * sizeof(who_record));
     Sleeper sleeper;
@@ -308,8 +309,10 @@ TEST(SiteviewProgram, DemonstrationMovesAndSurvivesResizing) {
     ASSERT_TRUE(tmux.wait_row(6, "alice")) << tmux.dump();
     ASSERT_TRUE(tmux.wait_row(6, "UL: demo-part")) << tmux.dump();
     std::string before = tmux.screen()[6];
-    ASSERT_TRUE(tmux.wait_for([&](const std::vector<std::string> &s) { return s.size() > 6 && s[6] != before; }))
-        << "the transfer does not move:\n" << tmux.dump();
+    ASSERT_TRUE(tmux.wait_for([&](const std::vector<std::string> &s) {
+        return s.size() > 6 && s[6] != before;
+    })) << "the transfer does not move:\n"
+        << tmux.dump();
     EXPECT_TRUE(tmux.wait_row(1, "Online  :   5 of  10")) << tmux.dump();
 
     tmux.keys("d");

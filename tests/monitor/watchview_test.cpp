@@ -171,7 +171,7 @@ TEST(UserRow, LongTextsStayInsideTheLineBuffer) {
     reset_status();
     Table t(1);
     who_record &w = t.user(0, "x", "");
-    std::memset(w.user_name, 'n', sizeof w.user_name);     // no NUL in the field
+    std::memset(w.user_name, 'n', sizeof w.user_name); // no NUL in the field
     std::memset(w.current_dir, 'd', sizeof w.current_dir);
     for (const char *command : {"SITE ", "RETR "}) { // a status text, a transfer of a long name
         std::memset(w.status_text, 'r', sizeof w.status_text);
@@ -370,14 +370,14 @@ TEST(KeyLoop, ArrowsScrollAtBothEnds) {
         std::string keys, first;
         int row;
     } cases[] = {
-        {"x", "   0", 0},                             // any key just redraws
-        {up, "   0", 0},                              // up at the head does nothing
-        {times(down, 4), "   0", 4},                  // to the last row of the pane
-        {times(down, 5), "   1", 4},                  // one more scrolls by one row
-        {times(down, 7), "   3", 4},                  // the last slot
-        {times(down, 12), "   3", 4},                 // down at the end does nothing
-        {times(down, 7) + times(up, 4), "   3", 0},   // back to the first row of the pane
-        {times(down, 7) + times(up, 5), "   2", 0},   // one more scrolls back by one row
+        {"x", "   0", 0},                            // any key just redraws
+        {up, "   0", 0},                             // up at the head does nothing
+        {times(down, 4), "   0", 4},                 // to the last row of the pane
+        {times(down, 5), "   1", 4},                 // one more scrolls by one row
+        {times(down, 7), "   3", 4},                 // the last slot
+        {times(down, 12), "   3", 4},                // down at the end does nothing
+        {times(down, 7) + times(up, 4), "   3", 0},  // back to the first row of the pane
+        {times(down, 7) + times(up, 5), "   2", 0},  // one more scrolls back by one row
         {times(down, 7) + times(up, 20), "   0", 0}, // and back to the head
     };
     for (const Case &c : cases) {
@@ -430,7 +430,8 @@ TEST(KeyLoop, MaximaOnlyRise) {
     watchview_handler(t.head());
     EXPECT_EQ(status.up_max, up_max);
     char upload[128];
-    std::snprintf(upload, sizeof upload, "Upload  :   0 at       0.0Kbs (avg:     0.0Kbs, max: %.1fKbs)", up_max);
+    std::snprintf(upload, sizeof upload, "Upload  :   0 at       0.0Kbs (avg:     0.0Kbs, max: %.1fKbs)",
+                  up_max);
     EXPECT_EQ(row_text(wstatus, 1), pad(upload, 98));
     EXPECT_NE(row_text(wstatus, 3).find(std::string("(avg:     0.0Kbs, ") + total), std::string::npos)
         << row_text(wstatus, 3);
@@ -527,7 +528,8 @@ TEST(DirectoryView, EmptySlotShowsTheNotice) {
     watchview_init(2);
     screen.type(PtyScreen::key("kcud1") + "dq");
     watchview_handler(v.table.head());
-    EXPECT_EQ(row_text(wuserlist, 0), pad("No user online on selected node, press 'u' to get to userlist", 98));
+    EXPECT_EQ(row_text(wuserlist, 0),
+              pad("No user online on selected node, press 'u' to get to userlist", 98));
     // u goes back to the user list, with the selection on slot 1.
     screen.type("uq");
     watchview_handler(v.table.head());

@@ -64,9 +64,9 @@ TEST(WhoTransfer, DirectionComesFromTheCommand) {
         {"APPE file.rar", WHO_TRANSFER_UPLOAD},
         {"RETR file.rar", WHO_TRANSFER_DOWNLOAD},
         {"Retr  two spaces.rar\r\n", WHO_TRANSFER_DOWNLOAD},
-        {"RETR", WHO_TRANSFER_NONE},          // no file name
-        {"RETR   ", WHO_TRANSFER_NONE},       // only blanks
-        {"RETR\r\nfile", WHO_TRANSFER_NONE},  // the name must be on the command's line
+        {"RETR", WHO_TRANSFER_NONE},         // no file name
+        {"RETR   ", WHO_TRANSFER_NONE},      // only blanks
+        {"RETR\r\nfile", WHO_TRANSFER_NONE}, // the name must be on the command's line
         {"LIST -al", WHO_TRANSFER_NONE},
         {"STORE file", WHO_TRANSFER_NONE},
         {"", WHO_TRANSFER_NONE},
@@ -126,7 +126,7 @@ TEST(WhoTransfer, SpeedIsBytesOverTimeSinceTheStart) {
     EXPECT_LE(speed, 200.0 * 10 / 9.9);
 
     w.transfer_start_sec = static_cast<int32_t>(std::time(nullptr) + 5); // clock went back
-    EXPECT_DOUBLE_EQ(who_transfer_speed(&w), 2000.0);                   // counted as one second
+    EXPECT_DOUBLE_EQ(who_transfer_speed(&w), 2000.0);                    // counted as one second
 
     w.transfer_start_sec = 0;
     EXPECT_DOUBLE_EQ(who_transfer_speed(&w), 0.0);

@@ -35,7 +35,9 @@ sockaddr_in loopback(uint16_t port) {
     return a;
 }
 
-sk::unique_fd tcp_socket() { return sk::unique_fd(::socket(AF_INET, SOCK_STREAM, 0)); }
+sk::unique_fd tcp_socket() {
+    return sk::unique_fd(::socket(AF_INET, SOCK_STREAM, 0));
+}
 
 // A socket bound to a free loopback port; listening when backlog >= 0.
 struct Bound {
@@ -53,7 +55,9 @@ struct Bound {
     const sockaddr *sa() const { return reinterpret_cast<const sockaddr *>(&addr); }
 };
 
-bool nonblocking(int fd) { return (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0; }
+bool nonblocking(int fd) {
+    return (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
+}
 
 // A connected pair over loopback: client side and accepted side.
 struct Pair {
@@ -72,7 +76,8 @@ TEST(InitSockaddr, FillsFamilyPortAndAddressOnly) {
         const char *host;
         uint16_t port;
         const char *expected;
-    } cases[] = {{"127.0.0.1", 21, "127.0.0.1"}, {"localhost", 65535, "127.0.0.1"}, {"10.1.2.3", 0, "10.1.2.3"}};
+    } cases[] = {
+        {"127.0.0.1", 21, "127.0.0.1"}, {"localhost", 65535, "127.0.0.1"}, {"10.1.2.3", 0, "10.1.2.3"}};
     for (const auto &c : cases) {
         sockaddr_in a;
         std::memset(&a, 0xAB, sizeof a);
@@ -248,12 +253,15 @@ TEST(SockDataPush, PeerThatClosedGivesMinusOneNotASignal) {
 }
 
 std::atomic<int> alarms{0};
-void on_alarm(int) { alarms.fetch_add(1); }
+void on_alarm(int) {
+    alarms.fetch_add(1);
+}
 
 TEST(SockDataPush, InterruptedWaitCountsAsError) {
     Pair p;
     ASSERT_EQ(::fcntl(p.client.get(), F_SETFL, O_NONBLOCK), 0);
-    struct sigaction sa{}, old{};
+    struct sigaction sa {
+    }, old{};
     sa.sa_handler = on_alarm; // no SA_RESTART: the wait is interrupted
     sigemptyset(&sa.sa_mask);
     ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);

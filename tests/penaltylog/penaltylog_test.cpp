@@ -30,7 +30,9 @@ struct Rec {
     char filler = '\0'; // what unused bytes of text fields and reserved bytes hold
 };
 
-void put(std::string &b, std::size_t off, const void *p, std::size_t n) { std::memcpy(&b[off], p, n); }
+void put(std::string &b, std::size_t off, const void *p, std::size_t n) {
+    std::memcpy(&b[off], p, n);
+}
 
 // A text field: the text, then filler up to the width; the text is cut to
 // the width and so may end without a NUL.

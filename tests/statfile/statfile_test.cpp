@@ -93,12 +93,11 @@ TEST(StatfileLines, RecognisesStatisticsAndCreditsLines) {
         int stat;
         int credit;
     } cases[] = {
-        {"ALLUP 1 2 3", 1, 0},    {"allup 1 2 3", 1, 0},     {"WKUP 1 2 3", 1, 0},
-        {"DAYUP 1 2 3", 1, 0},    {"MonthUp 1 2 3", 1, 0},   {"ALLUPX 1 2 3", 1, 0},
-        {"ALLUP", 1, 0},          {"ALLDN 1 2 3", 0, 0},     {"WKDN 1 2 3", 0, 0},
-        {" ALLUP 1 2 3", 0, 0},   {"CREDITS 5", 0, 1},       {"credits 5", 0, 1},
-        {"CREDITS", 0, 0},        {"CREDITSX 5", 0, 0},      {"RATIO 3", 0, 0},
-        {"", 0, 0},               {"ALLU", 0, 0},
+        {"ALLUP 1 2 3", 1, 0},   {"allup 1 2 3", 1, 0},  {"WKUP 1 2 3", 1, 0}, {"DAYUP 1 2 3", 1, 0},
+        {"MonthUp 1 2 3", 1, 0}, {"ALLUPX 1 2 3", 1, 0}, {"ALLUP", 1, 0},      {"ALLDN 1 2 3", 0, 0},
+        {"WKDN 1 2 3", 0, 0},    {" ALLUP 1 2 3", 0, 0}, {"CREDITS 5", 0, 1},  {"credits 5", 0, 1},
+        {"CREDITS", 0, 0},       {"CREDITSX 5", 0, 0},   {"RATIO 3", 0, 0},    {"", 0, 0},
+        {"ALLU", 0, 0},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(_statfile_is_stat(c.line), c.stat) << c.line;

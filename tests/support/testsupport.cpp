@@ -40,19 +40,25 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Tests may leave read-only folders behind; open them up so the tree goes.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::operator/(std::string_view rel) const { return path_ + "/" + std::string(rel); }
+std::string TempDir::operator/(std::string_view rel) const {
+    return path_ + "/" + std::string(rel);
+}
 
-SiteRoot::SiteRoot() { sitekit_set_root(path().c_str()); }
+SiteRoot::SiteRoot() {
+    sitekit_set_root(path().c_str());
+}
 
-SiteRoot::~SiteRoot() { sitekit_set_root(nullptr); }
+SiteRoot::~SiteRoot() {
+    sitekit_set_root(nullptr);
+}
 
 std::string SiteRoot::mkdirs(std::string_view rel) const {
     std::string p = *this / rel;

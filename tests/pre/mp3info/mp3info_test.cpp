@@ -35,7 +35,9 @@ std::string trailer(const std::string &marker, unsigned char genre) {
     return t;
 }
 
-std::string mp3(unsigned char genre) { return frames() + trailer("TAG", genre); }
+std::string mp3(unsigned char genre) {
+    return frames() + trailer("TAG", genre);
+}
 
 // id3fixed reads one fixed file, which the tests rewrite: a test holds this
 // lock while it uses the file, so that tests run in parallel do not mix.
@@ -106,7 +108,9 @@ std::string fixed_line(int b) {
         n = 148;
     return std::string(genre_s[n]) + " (" + std::to_string(n) + ")\n";
 }
-std::string num_line(int b) { return "(" + std::to_string(static_cast<signed char>(b)) + ")\n"; }
+std::string num_line(int b) {
+    return "(" + std::to_string(static_cast<signed char>(b)) + ")\n";
+}
 std::string trace_text(int b) {
     int n = static_cast<signed char>(b);
     return "DEBUG: T A G\n" + (n > 0 ? "Genre " + std::to_string(n) + "\n" : "DEBUG: Genre above 255 255\n");
@@ -118,11 +122,22 @@ std::string lite_text(int b) {
 
 TEST(GenreTable, HoldsTheListedSpellingsAndTheFallback) {
     ASSERT_EQ(genre_count, 149);
-    const std::pair<int, const char *> spots[] = {
-        {0, "Blues"},      {14, "R&B"},          {29, "Jazz+Funk"},  {40, "AlternRock"},
-        {62, "Pop_Funk"},  {67, "Psychadelic"},  {78, "Rock & Roll"}, {85, "Bebob"},
-        {93, "Psychedelic Rock"}, {123, "A cappella"}, {127, "Drum & Bass"}, {133, "Negerpunk"},
-        {136, "Christian Gangsta Rap"}, {146, "JPop"}, {147, "Synthpop"}, {148, "Unknown"}};
+    const std::pair<int, const char *> spots[] = {{0, "Blues"},
+                                                  {14, "R&B"},
+                                                  {29, "Jazz+Funk"},
+                                                  {40, "AlternRock"},
+                                                  {62, "Pop_Funk"},
+                                                  {67, "Psychadelic"},
+                                                  {78, "Rock & Roll"},
+                                                  {85, "Bebob"},
+                                                  {93, "Psychedelic Rock"},
+                                                  {123, "A cappella"},
+                                                  {127, "Drum & Bass"},
+                                                  {133, "Negerpunk"},
+                                                  {136, "Christian Gangsta Rap"},
+                                                  {146, "JPop"},
+                                                  {147, "Synthpop"},
+                                                  {148, "Unknown"}};
     for (const auto &[n, name] : spots)
         EXPECT_STREQ(genre_s[n], name) << n;
 }
@@ -182,18 +197,53 @@ TEST(Id3Tools, ShortMissingAndUntaggedFiles) {
         Outcome peek, fixed, num, trace, lite;
     };
     const std::vector<Case> cases = {
-        {"missing", false, "",
-         {"n/a (0)", 1}, {"n/a (0)\n", 1}, {"(0)\n", 1}, {"DEBUG: doesnt exist test.mp3\n", 1}, {"", 1}},
-        {"empty", true, "",
-         {"<128 !n/a (0)", 1}, {"n/a (0)\n", 1}, {"(0)\n", 1}, {"DEBUG: >128 test.mp3\n", 1}, {"", 1}},
-        {"shorter than a tag", true, trailer("TAG", 17).substr(0, 127),
-         {"<128 !n/a (0)", 1}, {"n/a (0)\n", 1}, {"(0)\n", 1}, {"DEBUG: >128 test.mp3\n", 1}, {"", 1}},
-        {"without tag", true, frames(),
-         {"n/a (255)", 1}, {"n/a (0)\n", 1}, {"(0)\n", 1}, {"DEBUG: no tag test.mp3\n", 0}, {"", 0}},
-        {"lower-case marker", true, frames() + trailer("tag", 17),
-         {"n/a (255)", 1}, {"n/a (0)\n", 1}, {"(0)\n", 1}, {"DEBUG: no tag test.mp3\n", 0}, {"", 0}},
-        {"tag alone", true, trailer("TAG", 17),
-         {"Rock (17)", 0}, {"Rock (17)\n", 0}, {"(17)\n", 0}, {"DEBUG: T A G\nGenre 17\n", 1},
+        {"missing",
+         false,
+         "",
+         {"n/a (0)", 1},
+         {"n/a (0)\n", 1},
+         {"(0)\n", 1},
+         {"DEBUG: doesnt exist test.mp3\n", 1},
+         {"", 1}},
+        {"empty",
+         true,
+         "",
+         {"<128 !n/a (0)", 1},
+         {"n/a (0)\n", 1},
+         {"(0)\n", 1},
+         {"DEBUG: >128 test.mp3\n", 1},
+         {"", 1}},
+        {"shorter than a tag",
+         true,
+         trailer("TAG", 17).substr(0, 127),
+         {"<128 !n/a (0)", 1},
+         {"n/a (0)\n", 1},
+         {"(0)\n", 1},
+         {"DEBUG: >128 test.mp3\n", 1},
+         {"", 1}},
+        {"without tag",
+         true,
+         frames(),
+         {"n/a (255)", 1},
+         {"n/a (0)\n", 1},
+         {"(0)\n", 1},
+         {"DEBUG: no tag test.mp3\n", 0},
+         {"", 0}},
+        {"lower-case marker",
+         true,
+         frames() + trailer("tag", 17),
+         {"n/a (255)", 1},
+         {"n/a (0)\n", 1},
+         {"(0)\n", 1},
+         {"DEBUG: no tag test.mp3\n", 0},
+         {"", 0}},
+        {"tag alone",
+         true,
+         trailer("TAG", 17),
+         {"Rock (17)", 0},
+         {"Rock (17)\n", 0},
+         {"(17)\n", 0},
+         {"DEBUG: T A G\nGenre 17\n", 1},
          {"DEBUG: T A G\nGenre 17\n", 1}},
     };
     SampleLock lock;
