@@ -15,6 +15,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+. scripts/packages.sh
 
 mode=format
 case "${1:-}" in
@@ -24,14 +25,7 @@ case "${1:-}" in
   -*) echo "format: unknown option $1 (see --help)" >&2; exit 2 ;;
 esac
 
-find_tool() {
-  local t
-  for t in "$@"; do
-    [ -n "$t" ] && command -v "$t" >/dev/null 2>&1 && { command -v "$t"; return 0; }
-  done
-  return 1
-}
-fmt=$(find_tool "${SITEKIT_CLANG_FORMAT:-}" clang-format-14 clang-format) || {
+fmt=$(sitekit_find_tool "${SITEKIT_CLANG_FORMAT:-}" clang-format-14 clang-format) || {
   echo "format: clang-format not found; install Debian's clang-format (scripts/packages.sh)" >&2
   exit 2
 }

@@ -18,15 +18,9 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+. scripts/packages.sh
 
-find_tool() {
-  local t
-  for t in "$@"; do
-    [ -n "$t" ] && command -v "$t" >/dev/null 2>&1 && { command -v "$t"; return 0; }
-  done
-  return 1
-}
-tidy=$(find_tool "${SITEKIT_CLANG_TIDY:-}" clang-tidy-14 clang-tidy) || {
+tidy=$(sitekit_find_tool "${SITEKIT_CLANG_TIDY:-}" clang-tidy-14 clang-tidy) || {
   echo "lint: clang-tidy not found; install Debian's clang-tidy (scripts/packages.sh)" >&2
   exit 2
 }

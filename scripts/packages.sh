@@ -22,3 +22,13 @@ sitekit_install_packages() {
     return 1
   fi
 }
+
+# The path of the first of the named commands that is installed (empty
+# names are passed over); fails when none is.
+sitekit_find_tool() {
+  local t
+  for t in "$@"; do
+    [ -n "$t" ] && command -v "$t" >/dev/null 2>&1 && { command -v "$t"; return 0; }
+  done
+  return 1
+}
