@@ -210,11 +210,24 @@ std::size_t utf8_length(std::string_view s) {
 
 } // namespace
 
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
+void append_json_string(std::string &out, std::string_view text) {
+    out += '"';
     char buf[8];
     while (!text.empty()) {
         unsigned char c = static_cast<unsigned char>(text.front());
+        // Plain ASCII that needs no escape goes through in one append.
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+            std::size_t run = 1;
+            while (run < text.size()) {
+                unsigned char d = static_cast<unsigned char>(text[run]);
+                if (d < 0x20 || d >= 0x7f || d == '"' || d == '\\')
+                    break;
+                ++run;
+            }
+            out.append(text.data(), run);
+            text.remove_prefix(run);
+            continue;
+        }
         std::size_t n = utf8_length(text);
         if (n == 0) {
             // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
@@ -232,47 +245,68 @@ std::string json_string(std::string_view text) {
             out += "\\r";
         } else if (c == '\t') {
             out += "\\t";
-        } else if (c < 0x20 || c == 0x7f) {
+        } else {
             (void)std::snprintf(buf, sizeof buf, "\\u%04x", c);
             out += buf;
-        } else {
-            out += static_cast<char>(c);
         }
         text.remove_prefix(n);
     }
-    return out + "\"";
+    out += '"';
+}
+
+std::string json_string(std::string_view text) {
+    std::string out;
+    append_json_string(out, text);
+    return out;
+}
+
+void append_int(std::string &out, int64_t value) {
+    char buf[24];
+    auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    out.append(buf, end);
+}
+
+void append_uint(std::string &out, uint64_t value) {
+    char buf[24];
+    auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    out.append(buf, end);
+}
+
+void append_real(std::string &out, double value) {
+    // to_chars with a precision writes what printf writes for "%.17g".
+    char buf[64];
+    auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 17).ptr;
+    out.append(buf, end);
 }
 
 void JsonObject::key(std::string_view k) {
     if (!body_.empty())
         body_ += ',';
-    body_ += json_string(k);
+    append_json_string(body_, k);
     body_ += ':';
 }
 
 JsonObject &JsonObject::str(std::string_view k, std::string_view value) {
     key(k);
-    body_ += json_string(value);
+    append_json_string(body_, value);
     return *this;
 }
 
 JsonObject &JsonObject::num(std::string_view k, int64_t value) {
     key(k);
-    body_ += std::to_string(value);
+    append_int(body_, value);
     return *this;
 }
 
 JsonObject &JsonObject::unum(std::string_view k, uint64_t value) {
     key(k);
-    body_ += std::to_string(value);
+    append_uint(body_, value);
     return *this;
 }
 
 JsonObject &JsonObject::real(std::string_view k, double value) {
     key(k);
-    char buf[64];
-    (void)std::snprintf(buf, sizeof buf, "%.17g", value);
-    body_ += buf;
+    append_real(body_, value);
     return *this;
 }
 
@@ -282,11 +316,37 @@ JsonObject &JsonObject::raw(std::string_view k, std::string_view json) {
     return *this;
 }
 
+void JsonObject::append_to(std::string &out) const {
+    out += '{';
+    out += body_;
+    out += '}';
+}
+
 void print_json_array(const std::vector<std::string> &items) {
-    std::fputs("[", stdout);
-    for (size_t i = 0; i < items.size(); ++i)
-        std::printf("%s%s", i ? ",\n " : "", items[i].c_str());
-    std::fputs("]\n", stdout);
+    JsonArrayPrinter array;
+    for (const std::string &item : items) {
+        array.next_item() += item;
+        array.out().done();
+    }
+    array.finish();
+}
+
+void OutputBuffer::flush() {
+    // A failed write shows in ferror(stdout), which the program checks before it exits.
+    if (!text_.empty())
+        (void)std::fwrite(text_.data(), 1, text_.size(), stdout);
+    text_.clear();
+}
+
+std::string &JsonArrayPrinter::next_item() {
+    out_.text() += any_ ? ",\n " : "[";
+    any_ = true;
+    return out_.text();
+}
+
+void JsonArrayPrinter::finish() {
+    out_.text() += any_ ? "]\n" : "[]\n";
+    out_.flush();
 }
 
 } // namespace sk::cli

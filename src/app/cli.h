@@ -100,6 +100,14 @@ std::string open_failure(std::string_view action, const std::string &path, const
 // gives, so the bytes can be had back. '"', '\\', the control characters
 // and DEL are escaped.
 std::string json_string(std::string_view text);
+// The same, appended to out.
+void append_json_string(std::string &out, std::string_view text);
+
+// Appends the decimal digits of value to out (std::to_chars, no locale).
+void append_int(std::string &out, int64_t value);
+void append_uint(std::string &out, uint64_t value);
+// Appends value as printf's "%.17g" writes it.
+void append_real(std::string &out, double value);
 
 // A JSON object written one member at a time: {"a":1,"b":"x"}.
 class JsonObject {
@@ -110,6 +118,10 @@ class JsonObject {
     JsonObject &real(std::string_view key, double value);
     JsonObject &raw(std::string_view key, std::string_view json);
     std::string text() const { return "{" + body_ + "}"; }
+    // Appends the object's text to out.
+    void append_to(std::string &out) const;
+    // Empties the object for the next one, keeping its memory.
+    void clear() { body_.clear(); }
 
   private:
     void key(std::string_view key);
@@ -118,6 +130,43 @@ class JsonObject {
 
 // Prints one JSON array of the given items (already JSON texts) on stdout.
 void print_json_array(const std::vector<std::string> &items);
+
+// Output to stdout gathered in large blocks: what a listing of a million
+// records prints costs a few big writes instead of one small one per line.
+class OutputBuffer {
+  public:
+    OutputBuffer() { text_.reserve(kBlock + 4096); }
+    ~OutputBuffer() { flush(); }
+    OutputBuffer(const OutputBuffer &) = delete;
+    OutputBuffer &operator=(const OutputBuffer &) = delete;
+    // The text to append to; call done() after each piece.
+    std::string &text() { return text_; }
+    void done() {
+        if (text_.size() >= kBlock)
+            flush();
+    }
+    void flush();
+
+  private:
+    static constexpr std::size_t kBlock = 1 << 16;
+    std::string text_;
+};
+
+// One JSON array printed an item at a time, byte for byte as
+// print_json_array prints the whole list: "[a,\n b]\n", "[]\n" when empty.
+class JsonArrayPrinter {
+  public:
+    // Starts the next item and returns the text to append it to; call
+    // out().done() after it.
+    std::string &next_item();
+    OutputBuffer &out() { return out_; }
+    // Closes the array ("]\n") and writes what is left.
+    void finish();
+
+  private:
+    OutputBuffer out_;
+    bool any_ = false;
+};
 
 } // namespace sk::cli
 

@@ -27,17 +27,23 @@ constexpr Option kNukesOptions[] = {{"--json", false}};
 
 constexpr const char *kNukelog = "/ftp-data/logs/nukelog";
 
-std::string release_json(nukelog_release *r) {
-    std::vector<std::string> nukees;
+// Appends the release's JSON object to out; nukee and list are reused buffers.
+void append_release_json(nukelog_release *r, JsonObject &object, JsonObject &nukee, std::string &list,
+                         std::string &out) {
+    list.clear();
+    list += '[';
+    bool first = true;
     sortedlist_reset(&r->nukees);
-    while (auto *n = static_cast<const nukelog_nukee *>(sortedlist_next(&r->nukees)))
-        nukees.push_back(JsonObject().str("name", n->name).real("amount", n->amount).text());
-    std::string list = "[";
-    for (size_t i = 0; i < nukees.size(); ++i)
-        list += (i ? "," : "") + nukees[i];
-    list += "]";
-    return JsonObject()
-        .str("dirname", r->dirname)
+    while (auto *n = static_cast<const nukelog_nukee *>(sortedlist_next(&r->nukees))) {
+        if (!first)
+            list += ',';
+        first = false;
+        nukee.clear();
+        nukee.str("name", n->name).real("amount", n->amount).append_to(list);
+    }
+    list += ']';
+    object.clear();
+    object.str("dirname", r->dirname)
         .str("type", r->status == 0 ? "nuke" : "unnuke")
         .num("multiplier", r->multiplier)
         .str("by", r->shown_name)
@@ -45,7 +51,7 @@ std::string release_json(nukelog_release *r) {
         .num("time", r->time)
         .real("total", r->total)
         .raw("nukees", list)
-        .text();
+        .append_to(out);
 }
 
 // Frees the release list however the command ends.
@@ -77,11 +83,14 @@ int cmd_nukes(Invocation &inv, const Parsed *p) {
                      [](const nukelog_release *a, const nukelog_release *b) { return a->time > b->time; });
 
     if (want_json(inv, *p)) {
-        std::vector<std::string> items;
-        items.reserve(order.size());
-        for (nukelog_release *r : order)
-            items.push_back(release_json(r));
-        print_json_array(items);
+        JsonArrayPrinter array;
+        JsonObject object, nukee;
+        std::string list;
+        for (nukelog_release *r : order) {
+            append_release_json(r, object, nukee, list, array.next_item());
+            array.out().done();
+        }
+        array.finish();
     } else {
         for (nukelog_release *r : order)
             _nukelog_printf(r);

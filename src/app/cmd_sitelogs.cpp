@@ -94,15 +94,6 @@ std::string dirlog_failure_message(const sitelogs::dirlog_failure &why) {
     return "cannot " + verb + " the directory log " + why.path + ": " + std::strerror(why.error) + todo;
 }
 
-std::string format_time(int32_t t) {
-    time_t when = t;
-    struct tm tm {};
-    char buf[32];
-    if (localtime_r(&when, &tm) == nullptr || std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm) == 0)
-        return std::to_string(t);
-    return buf;
-}
-
 std::string absolute(const std::string &path) {
     if (!path.empty() && path.front() == '/')
         return path;
@@ -112,23 +103,40 @@ std::string absolute(const std::string &path) {
     return std::string(cwd) + "/" + path;
 }
 
-std::string dirlog_json(const dirlog_record &r) {
-    return JsonObject()
-        .str("dirname", field_view(r.dirname, sizeof r.dirname))
+void append_dirlog_json(JsonObject &o, const dirlog_record &r, std::string &out) {
+    o.clear();
+    o.str("dirname", field_view(r.dirname, sizeof r.dirname))
         .unum("user_id", r.user_id)
         .unum("group_id", r.group_id)
         .unum("files", r.files)
         .unum("bytes", r.bytes)
         .num("time", r.time)
         .num("status", r.status)
-        .text();
+        .append_to(out);
 }
 
-void print_dirlog(const dirlog_record &r) {
-    std::string name(field_view(r.dirname, sizeof r.dirname));
-    std::printf("%s  uid %u  gid %u  files %u  bytes %llu  %s\n", format_time(r.time).c_str(),
-                static_cast<unsigned>(r.user_id), static_cast<unsigned>(r.group_id),
-                static_cast<unsigned>(r.files), static_cast<unsigned long long>(r.bytes), name.c_str());
+void append_dirlog_line(const dirlog_record &r, std::string &out) {
+    time_t when = r.time;
+    struct tm tm {};
+    char buf[32];
+    std::size_t n = 0;
+    if (localtime_r(&when, &tm) != nullptr)
+        n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    if (n != 0)
+        out.append(buf, n);
+    else
+        append_int(out, r.time);
+    out += "  uid ";
+    append_uint(out, r.user_id);
+    out += "  gid ";
+    append_uint(out, r.group_id);
+    out += "  files ";
+    append_uint(out, r.files);
+    out += "  bytes ";
+    append_uint(out, r.bytes);
+    out += "  ";
+    out += field_view(r.dirname, sizeof r.dirname);
+    out += '\n';
 }
 
 int dirlog_list(Invocation &inv, const Parsed &p) {
@@ -140,17 +148,30 @@ int dirlog_list(Invocation &inv, const Parsed &p) {
         return fail(
             inv, kRefused,
             open_failure("cannot read the directory log", path, log, "put the daemon's directory log there"));
-    std::vector<std::string> items;
+    // Each record is printed as it is read; the JSON array is closed at the end.
+    bool json = want_json(inv, p);
+    JsonArrayPrinter array;
+    JsonObject object;
     sitelogs::dirlog_walk walk = sitelogs::read_dirlog(log.fd.get(), [&](const dirlog_record &r) {
-        if (want_json(inv, p))
-            items.push_back(dirlog_json(r));
+        if (json)
+            append_dirlog_json(object, r, array.next_item());
         else
-            print_dirlog(r);
+            append_dirlog_line(r, array.out().text());
+        array.out().done();
     });
-    if (walk.read_failed)
-        return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(errno));
-    if (want_json(inv, p))
-        print_json_array(items);
+    if (walk.read_failed) {
+        int error = errno;
+        // Text lines already read stay printed; a JSON document is left unclosed
+        // (only what filled whole output blocks went out).
+        if (json)
+            array.out().text().clear();
+        array.out().flush();
+        return fail(inv, kRefused, "cannot read the directory log " + path + ": " + std::strerror(error));
+    }
+    if (json)
+        array.finish();
+    else
+        array.out().flush();
     if (walk.partial != 0)
         std::fprintf(stderr,
                      "sitekit dirlog list: %s ends with %zu bytes of an incomplete record, left out\n",
