@@ -170,4 +170,22 @@ TEST(NukesCommand, ListsReleasesNewestFirst) {
     EXPECT_EQ(on_site(site, {"nukes", "a", "b"}).status, 2);
 }
 
+// Large enough for the output to be written in several blocks: the
+// streamed array must still be one JSON document.
+TEST(NukesCommand, StreamedJsonIsOneDocument) {
+    sktest::SiteRoot site;
+    std::string log;
+    for (int i = 0; i < 2000; ++i)
+        log += nuke(0, 1000 + i / 2, "op", i % 2 ? "bob" : "alice", 2, 1.5f * i, "bad \"rar\"",
+                    ("/site/Rel." + std::to_string(i / 2)).c_str());
+    write_file(site / "nukelog", log);
+    std::string json = site / "out.json";
+    ASSERT_EQ(
+        on_site(site, {"nukes", "--json", site / "nukelog"}, "", "exec >" + sktest::quote(json) + ";").status,
+        0);
+    auto check = sktest::run_command(
+        "python3 -c 'import json,sys; d=json.load(sys.stdin); assert len(d)==1000' <" + sktest::quote(json));
+    EXPECT_EQ(check.status, 0) << check.err;
+}
+
 } // namespace

@@ -90,6 +90,21 @@ TEST_F(SitelogsCommands, DirlogListPrintsEveryRecordAsTextAndJson) {
               "\\\"x\\\"\",\"user_id\":7,\"group_id\":0,\"files\":8,\"bytes\":9,\"time\":0,\"status\":0}]\n");
 }
 
+// Large enough for the output to be written in several blocks: the
+// streamed array must still be one JSON document.
+TEST_F(SitelogsCommands, StreamedDirlogJsonIsOneDocument) {
+    std::string log;
+    for (int i = 0; i < 2000; ++i)
+        log += dirlog_record("/site/Rel." + std::to_string(i), 1, 2, 3);
+    write_file(site / "ftp-data/logs/dirlog", log);
+    std::string json = site / "out.json";
+    ASSERT_EQ(on_site(site, {"--json", "dirlog", "list"}, "", "exec >" + sktest::quote(json) + ";").status,
+              0);
+    auto check = sktest::run_command(
+        "python3 -c 'import json,sys; d=json.load(sys.stdin); assert len(d)==2000' <" + sktest::quote(json));
+    EXPECT_EQ(check.status, 0) << check.err;
+}
+
 TEST_F(SitelogsCommands, JsonKeepsUtf8NamesAndEscapesOtherBytes) {
     write_file(site / "ftp-data/logs/dirlog",
                dirlog_record("/site/\xc3\xa9t\xc3\xa9", 1, 2, 3) + dirlog_record("/site/\xe9t\xe9", 1, 2, 3));
