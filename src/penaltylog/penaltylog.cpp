@@ -1,11 +1,13 @@
 #include "penaltylog.h"
 
 #include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
 
 #include <fcntl.h>
@@ -126,13 +128,25 @@ extern "C" int nukelog_load(sortedlist *releases, const char *path) {
 }
 
 extern "C" void _nukelog_printf(nukelog_release *release) {
-    std::printf("%s [x%d %s %s]", release->dirname, static_cast<int>(release->multiplier),
-                release->shown_name, release->reason);
+    // One write per release; the amount as "%.0f" writes it (to_chars with
+    // precision 0 rounds the same way), without printf's floating-point path.
+    std::string line;
+    line.reserve(256);
+    line.append(release->dirname).append(" [x");
+    char number[64];
+    line.append(number,
+                std::to_chars(number, number + sizeof number, static_cast<int>(release->multiplier)).ptr);
+    line.append(" ").append(release->shown_name).append(" ").append(release->reason).append("]");
     sortedlist_reset(&release->nukees);
     while (auto *nukee = static_cast<const nukelog_nukee *>(sortedlist_next(&release->nukees))) {
-        std::printf(" (%s %.0f)", nukee->name, static_cast<double>(nukee->amount));
+        line.append(" (").append(nukee->name).append(" ");
+        line.append(number, std::to_chars(number, number + sizeof number, static_cast<double>(nukee->amount),
+                                          std::chars_format::fixed, 0)
+                                .ptr);
+        line.append(")");
     }
-    std::printf("\n");
+    line.append("\n");
+    (void)std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
 extern "C" int _nukelog_sort_by_age(const void *a, const void *b) {
