@@ -1,0 +1,134 @@
+// The listings as a script runs them: `sitekit dirlog list` (text and
+// --json) and `sitekit nukes` (text and --json) as processes, output to
+// /dev/null, beside the floor measured in the same iteration: a sequential
+// read(2) of the same file in 1 MiB blocks. Counters: floor_ms and ratio.
+//
+//   listing_bench                          50,000 records
+//   SITEKIT_BENCH_LARGE=1 listing_bench    1,000,000 records
+// Peak memory: run the commands by hand under /usr/bin/time -v.
+#include "penaltylog.h"
+#include "sitelogs.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int records() {
+    const char *large = std::getenv("SITEKIT_BENCH_LARGE");
+    return large && std::strcmp(large, "1") == 0 ? 1000000 : 50000;
+}
+
+struct Logs {
+    std::string root, dirlog, nukelog;
+    Logs() {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-listing-bench-XXXXXX";
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back('\0');
+        if (!mkdtemp(buf.data()))
+            std::abort();
+        root = buf.data();
+        fs::create_directories(root + "/ftp-data/logs");
+        dirlog = root + "/ftp-data/logs/dirlog";
+        nukelog = root + "/ftp-data/logs/nukelog";
+        FILE *d = std::fopen(dirlog.c_str(), "wb");
+        FILE *n = std::fopen(nukelog.c_str(), "wb");
+        if (!d || !n)
+            std::abort();
+        for (int i = 0; i < records(); ++i) {
+            dirlog_record r{};
+            r.time = 1700000000 + i * 7;
+            r.user_id = static_cast<uint16_t>(i % 50);
+            r.files = static_cast<uint16_t>(i % 100);
+            r.bytes = static_cast<uint64_t>(i) * 1000;
+            std::snprintf(r.dirname, sizeof r.dirname, "/site/archive/Some.Release.Name.%06d-GROUP", i);
+            nukelog_record k{};
+            int release = i / 5; // releases of 5 nukees
+            k.status = static_cast<uint16_t>(release % 4 == 0);
+            k.time = 1000000000 + release;
+            std::snprintf(k.nuker, sizeof k.nuker, "nuker%d", release % 20);
+            std::snprintf(k.nukee, sizeof k.nukee, "user%d", i % 5);
+            k.multiplier = static_cast<uint16_t>(1 + release % 10);
+            k.amount = static_cast<float>(i % 100000) / 10.0f;
+            std::snprintf(k.reason, sizeof k.reason, "reason %d", release % 100);
+            std::snprintf(k.dirname, sizeof k.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
+            if (std::fwrite(&r, sizeof r, 1, d) != 1 || std::fwrite(&k, sizeof k, 1, n) != 1)
+                std::abort();
+        }
+        if (std::fclose(d) != 0 || std::fclose(n) != 0)
+            std::abort();
+    }
+    ~Logs() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+};
+
+Logs &logs() {
+    static Logs l;
+    return l;
+}
+
+// The floor: the whole file read with read(2) in 1 MiB blocks; seconds.
+double sequential_read(const std::string &path) {
+    static std::vector<char> buf(1 << 20);
+    auto start = std::chrono::steady_clock::now();
+    int fd = ::open(path.c_str(), O_RDONLY);
+    ssize_t n;
+    while ((n = ::read(fd, buf.data(), buf.size())) > 0)
+        benchmark::DoNotOptimize(buf.data());
+    ::close(fd);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void listing(benchmark::State &state, const std::string &file, const std::string &args) {
+    Logs &l = logs();
+    std::string cmd = std::string(SITEKIT_PROGRAM) + " --root '" + l.root + "' " + args + " >/dev/null";
+    double floor = 0, total = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        floor += sequential_read(file);
+        state.ResumeTiming();
+        auto start = std::chrono::steady_clock::now();
+        if (std::system(cmd.c_str()) != 0)
+            state.SkipWithError("the command failed");
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
+    state.counters["ratio"] = floor > 0 ? total / floor : 0;
+}
+
+void BM_dirlog_list(benchmark::State &s) {
+    listing(s, logs().dirlog, "dirlog list");
+}
+void BM_dirlog_list_json(benchmark::State &s) {
+    listing(s, logs().dirlog, "--json dirlog list");
+}
+void BM_nukes(benchmark::State &s) {
+    listing(s, logs().nukelog, "nukes");
+}
+void BM_nukes_json(benchmark::State &s) {
+    listing(s, logs().nukelog, "nukes --json");
+}
+
+BENCHMARK(BM_dirlog_list)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_dirlog_list_json)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_nukes)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_nukes_json)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+} // namespace
+
+BENCHMARK_MAIN();
