@@ -54,17 +54,18 @@ struct Logs {
             r.user_id = static_cast<uint16_t>(i % 50);
             r.files = static_cast<uint16_t>(i % 100);
             r.bytes = static_cast<uint64_t>(i) * 1000;
-            std::snprintf(r.dirname, sizeof r.dirname, "/site/archive/Some.Release.Name.%06d-GROUP", i);
+            (void)std::snprintf(r.dirname, sizeof r.dirname, "/site/archive/Some.Release.Name.%06d-GROUP", i);
             nukelog_record k{};
             int release = i / 5; // releases of 5 nukees
             k.status = static_cast<uint16_t>(release % 4 == 0);
             k.time = 1000000000 + release;
-            std::snprintf(k.nuker, sizeof k.nuker, "nuker%d", release % 20);
-            std::snprintf(k.nukee, sizeof k.nukee, "user%d", i % 5);
+            (void)std::snprintf(k.nuker, sizeof k.nuker, "nuker%d", release % 20);
+            (void)std::snprintf(k.nukee, sizeof k.nukee, "user%d", i % 5);
             k.multiplier = static_cast<uint16_t>(1 + release % 10);
             k.amount = static_cast<float>(i % 100000) / 10.0f;
-            std::snprintf(k.reason, sizeof k.reason, "reason %d", release % 100);
-            std::snprintf(k.dirname, sizeof k.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
+            (void)std::snprintf(k.reason, sizeof k.reason, "reason %d", release % 100);
+            (void)std::snprintf(k.dirname, sizeof k.dirname, "/site/incoming/Some.Release.Name.%d-GRP",
+                                release);
             if (std::fwrite(&r, sizeof r, 1, d) != 1 || std::fwrite(&k, sizeof k, 1, n) != 1)
                 std::abort();
         }
@@ -87,8 +88,7 @@ double sequential_read(const std::string &path) {
     static std::vector<char> buf(1 << 20);
     auto start = std::chrono::steady_clock::now();
     int fd = ::open(path.c_str(), O_RDONLY);
-    ssize_t n;
-    while ((n = ::read(fd, buf.data(), buf.size())) > 0)
+    while (::read(fd, buf.data(), buf.size()) > 0)
         benchmark::DoNotOptimize(buf.data());
     ::close(fd);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -98,7 +98,7 @@ void listing(benchmark::State &state, const std::string &file, const std::string
     Logs &l = logs();
     std::string cmd = std::string(SITEKIT_PROGRAM) + " --root '" + l.root + "' " + args + " >/dev/null";
     double floor = 0, total = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         state.PauseTiming();
         floor += sequential_read(file);
         state.ResumeTiming();
