@@ -219,6 +219,8 @@ struct Run {
     std::vector<char> buffer;
     std::vector<unsigned char> extra;
     std::uint64_t extract_max;
+    bool recompress = false; // zip_recompress: deflate kept entries anew
+    std::vector<char> inflated{};
 };
 
 bool fail(const Run &run, const char *step) {
@@ -322,28 +324,118 @@ bool keep_target(const Run &run, sk::replacement &target, std::string &status) {
     return true;
 }
 
-// Reads the current entry to its end, into the temporary archive and the
-// target. The entry must give exactly its declared size, with the CRC-32 it
-// declares (computed here: the library compares it only when the declared
-// size was read in full); it may never give more.
-bool copy_entry(Run &run, const Header &h, std::string &status) {
-    const unz_file_info64 &info = h.info;
-    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
-        return fail(run, "Unsupported compression method " + std::to_string(info.compression_method) +
-                             " in zipfile");
-    if (unzOpenCurrentFile(run.archive) != UNZ_OK)
-        return fail(run, step_entry_data);
+// Opens the entry's copy in the temporary archive: the same name, date and
+// method, keeping the flag that marks the name as UTF-8 (the same call as
+// zipOpenNewFileInZip otherwise). Raw: the compressed bytes come as they are.
+bool open_copy(Run &run, const Header &h, bool raw) {
     unz_file_info fi{};
-    fi.tmu_date = info.tmu_date;
-    fi.compression_method = info.compression_method;
+    fi.tmu_date = h.info.tmu_date;
+    fi.compression_method = h.info.compression_method;
     zip_fileinfo zi;
     int method = zip_convert_fi_to_zi(&fi, &zi);
-    // The same call as zipOpenNewFileInZip, but keeping the flag that marks
-    // the name as UTF-8, so that the copy shows the same name.
     constexpr uLong utf8_name_flag = 0x800;
-    if (zipOpenNewFileInZip4(run.zip, h.name, &zi, nullptr, 0, nullptr, 0, nullptr, method, -1, 0, -MAX_WBITS,
-                             8, Z_DEFAULT_STRATEGY, nullptr, 0, 0, info.flag & utf8_name_flag) != ZIP_OK)
+    if (zipOpenNewFileInZip4(run.zip, h.name, &zi, nullptr, 0, nullptr, 0, nullptr, method, -1, raw ? 1 : 0,
+                             -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, 0,
+                             h.info.flag & utf8_name_flag) != ZIP_OK)
         return fail(run, step_temp_open);
+    return true;
+}
+
+// Takes a piece of the entry's data: counted against its declared size,
+// added to its CRC-32 and written to the extraction target.
+bool take_data(Run &run, const Header &h, const sk::replacement &target, const char *data, std::size_t size,
+               std::uint64_t &produced, uLong &crc) {
+    produced += size;
+    if (produced > h.info.uncompressed_size)
+        return fail(run, step_entry_data);
+    crc = crc32(crc, reinterpret_cast<const Bytef *>(data), static_cast<uInt>(size));
+    if (size > 0 && target && !sk::write_all(target.fd(), data, size))
+        return fail(run, with_reason(step_extract_write, errno));
+    return true;
+}
+
+// Holds the raw inflate state of one deflated entry.
+struct Inflater {
+    z_stream stream{};
+    bool ready = false;
+    Inflater() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
+    ~Inflater() {
+        if (ready)
+            inflateEnd(&stream);
+    }
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+};
+
+// Reads the current entry's compressed bytes once, copies them unchanged
+// into the temporary archive and unpacks them here (a stored entry is its
+// own data) to test the size and CRC-32 and to feed the target. A deflated
+// entry must end its stream: a copy cut short could not be unpacked.
+bool copy_raw_entry(Run &run, const Header &h, std::string &status) {
+    int method = 0;
+    int level = 0;
+    if (unzOpenCurrentFile2(run.archive, &method, &level, 1) != UNZ_OK)
+        return fail(run, step_entry_data);
+    if (!open_copy(run, h, true))
+        return false;
+    sk::replacement target;
+    if (!open_target(run, h, status, target))
+        return false;
+    bool deflated = h.info.compression_method == Z_DEFLATED;
+    Inflater inflater;
+    if (deflated && !inflater.ready)
+        return fail(run, step_entry_data);
+    if (run.inflated.empty())
+        run.inflated.resize(ZIP_COPY_BUFFER);
+    bool ended = !deflated;
+    std::uint64_t produced = 0;
+    uLong crc = crc32(0, nullptr, 0);
+    int count;
+    do {
+        count = unzReadCurrentFile(run.archive, run.buffer.data(), static_cast<unsigned>(run.buffer.size()));
+        if (count < 0)
+            return fail(run, step_entry_data);
+        if (!deflated) {
+            if (!take_data(run, h, target, run.buffer.data(), static_cast<std::size_t>(count), produced, crc))
+                return false;
+        } else {
+            z_stream &z = inflater.stream;
+            z.next_in = reinterpret_cast<Bytef *>(run.buffer.data());
+            z.avail_in = static_cast<uInt>(count);
+            while (!ended && z.avail_in > 0) {
+                z.next_out = reinterpret_cast<Bytef *>(run.inflated.data());
+                z.avail_out = static_cast<uInt>(run.inflated.size());
+                int rc = inflate(&z, Z_NO_FLUSH);
+                if (rc != Z_OK && rc != Z_STREAM_END)
+                    return fail(run, step_entry_data);
+                ended = rc == Z_STREAM_END;
+                if (!take_data(run, h, target, run.inflated.data(), run.inflated.size() - z.avail_out,
+                               produced, crc))
+                    return false;
+            }
+        }
+        if (count > 0 &&
+            zipWriteInFileInZip(run.zip, run.buffer.data(), static_cast<unsigned>(count)) != ZIP_OK)
+            return fail(run, step_temp_write);
+    } while (count > 0);
+    if (!ended || produced != h.info.uncompressed_size || crc != h.info.crc ||
+        unzCloseCurrentFile(run.archive) != UNZ_OK)
+        return fail(run, step_entry_data);
+    if (zipCloseFileInZipRaw64(run.zip, h.info.uncompressed_size, crc) != ZIP_OK)
+        return fail(run, step_temp_close);
+    return !target || keep_target(run, target, status);
+}
+
+// Reads the current entry to its end, into the temporary archive (deflated
+// anew, for zip_recompress) and the target. The entry must give exactly its declared size, with the CRC-32 it
+// declares (computed here: the library compares it only when the declared
+// size was read in full); it may never give more.
+bool recompress_entry(Run &run, const Header &h, std::string &status) {
+    const unz_file_info64 &info = h.info;
+    if (unzOpenCurrentFile(run.archive) != UNZ_OK)
+        return fail(run, step_entry_data);
+    if (!open_copy(run, h, false))
+        return false;
 
     sk::replacement target;
     if (!open_target(run, h, status, target))
@@ -355,13 +447,8 @@ bool copy_entry(Run &run, const Header &h, std::string &status) {
         count = unzReadCurrentFile(run.archive, run.buffer.data(), static_cast<unsigned>(run.buffer.size()));
         if (count < 0)
             return fail(run, step_entry_data);
-        produced += static_cast<unsigned>(count);
-        if (produced > info.uncompressed_size)
-            return fail(run, step_entry_data);
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(run.buffer.data()), static_cast<uInt>(count));
-        if (count > 0 && target &&
-            !sk::write_all(target.fd(), run.buffer.data(), static_cast<std::size_t>(count)))
-            return fail(run, with_reason(step_extract_write, errno));
+        if (!take_data(run, h, target, run.buffer.data(), static_cast<std::size_t>(count), produced, crc))
+            return false;
         if (zipWriteInFileInZip(run.zip, run.buffer.data(), static_cast<unsigned>(count)) != ZIP_OK)
             return fail(run, step_temp_write);
     } while (count > 0);
@@ -370,6 +457,14 @@ bool copy_entry(Run &run, const Header &h, std::string &status) {
     if (zipCloseFileInZip(run.zip) != ZIP_OK)
         return fail(run, step_temp_close);
     return !target || keep_target(run, target, status);
+}
+
+// Tests and copies the current entry, raw unless zip_recompress is set.
+bool copy_entry(Run &run, const Header &h, std::string &status) {
+    unsigned long method = h.info.compression_method;
+    if (method != 0 && method != Z_DEFLATED)
+        return fail(run, "Unsupported compression method " + std::to_string(method) + " in zipfile");
+    return run.recompress ? recompress_entry(run, h, status) : copy_raw_entry(run, h, status);
 }
 
 void put_entry_vars(ht_table *table, const char *name, std::uint64_t size, std::uint64_t zsize,
@@ -458,6 +553,9 @@ bool test_archive(Run &run, const char *path) {
         return fail(run, "Setting zip_extract_max is not a number of bytes");
     if (!read_limit(run.table, "zip_ratio_max", default_ratio_max, ratio_max))
         return fail(run, "Setting zip_ratio_max is not a number");
+    const char *recompress = ht_get(run.table, "zip_recompress");
+    run.recompress = recompress && *recompress && std::strcmp(recompress, "0") != 0 &&
+                     std::strcmp(recompress, "no") != 0 && std::strcmp(recompress, "off") != 0;
     Reader reader;
     if (!open_reader(reader, path))
         return fail(run, step_open);

@@ -720,3 +720,46 @@ TEST(ZipPutAds, WithoutAdSettingsOnlyClosesTheArchive) {
 }
 
 } // namespace
+
+// Kept entries are copied as they were packed: the same compressed bytes,
+// whatever wrote them (stored, deflated, with a data descriptor, Zip64).
+TEST_F(ZipCheck, EntriesAreCopiedByteForByte) {
+    std::string src = tmp / "src";
+    write_file(src + "/text.txt", std::string(40000, 't') + "text\n");
+    write_file(src + "/noise.bin", noise(50000, 4));
+    const std::string at = "cd " + quote(src) + " && ";
+    const std::vector<std::string> makers = {
+        at + "zip -q -0 " + quote(upload) + " text.txt noise.bin",
+        at + "zip -q -1 " + quote(upload) + " text.txt noise.bin",
+        at + "zip -q -fz -9 " + quote(upload) + " text.txt noise.bin",
+        "", // Python's zipfile on a stream: data descriptors
+    };
+    for (const auto &make : makers) {
+        SCOPED_TRACE(make);
+        (void)std::remove(upload.c_str());
+        if (make.empty()) {
+            checks::ziptool("streamed " + quote(upload));
+        } else {
+            auto r = sktest::run_command(make);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        std::string before = checks::ziptool("raw " + quote(upload));
+        ASSERT_EQ(check(), 1);
+        EXPECT_EQ(checks::ziptool("raw " + quote(upload)), before);
+        EXPECT_TRUE(checks::unzip_test_ok(upload));
+    }
+}
+
+TEST_F(ZipCheck, RecompressSettingDeflatesEntriesAnew) {
+    std::string src = tmp / "src";
+    write_file(src + "/text.txt", std::string(40000, 't') + "text\n");
+    auto r = sktest::run_command("cd " + quote(src) + " && zip -q -1 " + quote(upload) + " text.txt");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string before = checks::ziptool("raw " + quote(upload));
+    auto data = read_zip(upload);
+    put("zip_recompress", "yes");
+    ASSERT_EQ(check(), 1);
+    EXPECT_NE(checks::ziptool("raw " + quote(upload)), before);
+    EXPECT_EQ(read_zip(upload).entries[0].data, data.entries[0].data);
+    EXPECT_TRUE(checks::unzip_test_ok(upload));
+}

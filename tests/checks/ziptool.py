@@ -129,6 +129,33 @@ def bulk(out, megabytes):
             z.writestr("data/part%02d.bin" % i, os.urandom(min(4, megabytes - i) << 20))
 
 
+def raw(path):
+    data = open(path, "rb").read()
+    with zipfile.ZipFile(path) as z:
+        for i in z.infolist():
+            _, _, start = local_header(data, z, i.filename)
+            print("entry", i.filename, i.compress_type,
+                  data[start:start + i.compress_size].hex() or "-")
+
+
+class Unseekable:
+    def __init__(self, f):
+        self.f = f
+
+    def write(self, b):
+        return self.f.write(b)
+
+    def flush(self):
+        self.f.flush()
+
+
+def streamed(out):
+    text = b"streamed line of text\n" * 3000
+    with open(out, "wb") as f, zipfile.ZipFile(Unseekable(f), "w") as z:
+        z.writestr(zipfile.ZipInfo("deflated.txt", (2021, 5, 6, 7, 8, 10)), text, zipfile.ZIP_DEFLATED)
+        z.writestr(zipfile.ZipInfo("stored.txt", (2021, 5, 6, 7, 8, 12)), text, zipfile.ZIP_STORED)
+
+
 if __name__ == "__main__":
     cmd = sys.argv[1]
     if cmd == "build":
@@ -145,5 +172,9 @@ if __name__ == "__main__":
         overlap(sys.argv[2], int(sys.argv[3]))
     elif cmd == "bulk":
         bulk(sys.argv[2], int(sys.argv[3]))
+    elif cmd == "raw":
+        raw(sys.argv[2])
+    elif cmd == "streamed":
+        streamed(sys.argv[2])
     else:
         sys.exit("unknown command " + cmd)
