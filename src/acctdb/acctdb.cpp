@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <sys/stat.h>
@@ -127,6 +128,40 @@ std::string account_path(const char *file) {
 
 // Builds the passwd cache from the reader's lines: each record goes to the
 // head, so the file's last line comes first.
+// Lookups by name and by uid over the loaded list, built for the head it
+// indexes: any other list in pwd_userlist is walked as before. Walking from
+// the head (the file's last line) and keeping the first record of each key
+// makes the later line win, as the linear walk does.
+struct user_index {
+    const pwd_user *head = nullptr;
+    std::unordered_map<std::string_view, pwd_user *> by_name;
+    std::unordered_map<int, pwd_user *> by_uid;
+
+    void clear() {
+        head = nullptr;
+        by_name.clear();
+        by_uid.clear();
+    }
+    void build(pwd_user *list) {
+        clear();
+        try {
+            for (pwd_user *u = list; u; u = u->next) {
+                by_name.emplace(u->name, u);
+                by_uid.emplace(u->uid, u);
+            }
+            head = list;
+        } catch (const std::bad_alloc &) {
+            clear(); // lookups fall back to the walk
+        }
+    }
+    bool covers(const pwd_user *list) const { return list && list == head; }
+};
+
+user_index &users_index() {
+    static user_index index;
+    return index;
+}
+
 void load_users(sk::line_file &file, const struct stat &st) {
     pwd_user *head = nullptr;
     if (!file.each_line([&](const char *line, int, int64_t) {
@@ -147,6 +182,7 @@ void load_users(sk::line_file &file, const struct stat &st) {
     source.mtime = st.st_mtim;
     source.content = hash_of(reader);
     source.racy = is_racy(st.st_mtim);
+    users_index().build(head);
 }
 
 pwd_user *reload_users() {
@@ -237,6 +273,8 @@ extern "C" void _pwd_finalize(pwd_user *head) {
     }
     if (head && head == pwd_userlist)
         pwd_userlist = nullptr;
+    if (users_index().covers(head))
+        users_index().clear();
     while (head) {
         pwd_user *next = head->next;
         std::free(head);
@@ -248,6 +286,10 @@ extern "C" pwd_user *pwd_getpwnam(const char *name) {
     pwd_userlist = _pwd_reload();
     if (!name)
         return nullptr;
+    if (const user_index &index = users_index(); index.covers(pwd_userlist)) {
+        auto it = index.by_name.find(name);
+        return it == index.by_name.end() ? nullptr : it->second;
+    }
     for (pwd_user *u = pwd_userlist; u; u = u->next)
         if (std::strcmp(u->name, name) == 0)
             return u;
@@ -256,6 +298,10 @@ extern "C" pwd_user *pwd_getpwnam(const char *name) {
 
 extern "C" pwd_user *pwd_getpwuid(int uid) {
     pwd_userlist = _pwd_reload();
+    if (const user_index &index = users_index(); index.covers(pwd_userlist)) {
+        auto it = index.by_uid.find(uid);
+        return it == index.by_uid.end() ? nullptr : it->second;
+    }
     for (pwd_user *u = pwd_userlist; u; u = u->next)
         if (u->uid == uid)
             return u;

@@ -12,9 +12,17 @@ void set_empty(st_state *state) {
     state->next = 0;
 }
 
-bool is_delimiter(char c, const char *delimiters) {
-    return delimiters && c != '\0' && std::strchr(delimiters, c) != nullptr;
-}
+// One flag per byte value, built once per call, so the scan costs a table
+// look-up per character instead of a walk over the delimiter string.
+struct delimiter_table {
+    bool is[256] = {};
+    explicit delimiter_table(const char *delimiters) {
+        if (delimiters)
+            for (const char *d = delimiters; *d; ++d)
+                is[static_cast<unsigned char>(*d)] = true;
+    }
+    bool operator()(char c) const { return is[static_cast<unsigned char>(c)]; }
+};
 
 } // namespace
 
@@ -22,10 +30,11 @@ extern "C" int st_initialize(st_state *state, const char *text, const char *deli
     set_empty(state);
     if (!text || !*text)
         return 0;
+    const delimiter_table is_delimiter(delimiters);
     std::size_t len = std::strlen(text);
     std::size_t pieces = 1;
     for (std::size_t i = 0; i < len; ++i)
-        if (is_delimiter(text[i], delimiters))
+        if (is_delimiter(text[i]))
             ++pieces;
     if (pieces > static_cast<std::size_t>(__INT_MAX__))
         return -1;
@@ -41,7 +50,7 @@ extern "C" int st_initialize(st_state *state, const char *text, const char *deli
     std::size_t n = 0;
     tokens[n++] = copy;
     for (std::size_t i = 0; i < len; ++i) {
-        if (is_delimiter(copy[i], delimiters)) {
+        if (is_delimiter(copy[i])) {
             copy[i] = '\0';
             tokens[n++] = copy + i + 1;
         }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -114,6 +115,39 @@ TEST_F(Acctdb, LooksUpUsersOfASiteByNameAndId) {
     EXPECT_EQ(pwd_getpwnam(nullptr), nullptr);
     // The later line comes first in the cache.
     EXPECT_STREQ(pwd_userlist->name, "user400");
+}
+
+// Lookups give the later of two lines with one name or one uid, across a
+// rewrite of the file and a shrink to one line.
+TEST_F(Acctdb, LookupsFollowTheLaterLineAcrossRewrites) {
+    struct version {
+        const char *text;
+        std::vector<std::pair<const char *, int>> uid_of_name; // -1: not found
+        std::vector<std::pair<int, const char *>> name_of_uid; // NULL: not found
+    };
+    const std::vector<version> versions = {
+        {"a:x:1:1::/h:/s\nb:x:2:2::/h:/s\na:x:3:3::/h:/s\nc:x:2:2::/h:/s\n",
+         {{"a", 3}, {"b", 2}, {"c", 2}, {"d", -1}},
+         {{1, "a"}, {2, "c"}, {3, "a"}, {4, nullptr}}},
+        {"d:x:4:4::/h:/s\na:x:5:5::/h:/s\nb:x:6:6::/h:/s\nd:x:7:7::/h:/s\n",
+         {{"d", 7}, {"a", 5}, {"b", 6}, {"c", -1}},
+         {{4, "d"}, {7, "d"}, {2, nullptr}, {3, nullptr}}},
+        {"b:x:8:8::/h:/s\n", {{"b", 8}, {"a", -1}, {"d", -1}}, {{8, "b"}, {5, nullptr}, {7, nullptr}}},
+    };
+    long step = 0;
+    for (const version &v : versions) {
+        SCOPED_TRACE(v.text);
+        write_file(passwd, v.text);
+        set_mtime(passwd, 1600000000 + ++step * 100, 0);
+        for (auto [name, uid] : v.uid_of_name) {
+            pwd_user *u = pwd_getpwnam(name);
+            EXPECT_EQ(u ? u->uid : -1, uid) << name;
+        }
+        for (auto [uid, name] : v.name_of_uid) {
+            pwd_user *u = pwd_getpwuid(uid);
+            EXPECT_STREQ(u ? u->name : nullptr, name) << uid;
+        }
+    }
 }
 
 TEST_F(Acctdb, PasswdLineShapes) {
