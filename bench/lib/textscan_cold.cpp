@@ -1,11 +1,15 @@
-// One pass over a text file in a fresh process, for the cold-cache figures
-// that a benchmark loop cannot give (its second iteration is always warm).
+// Passes over a text file, each in a fresh child process after a pause, for
+// the cold figures that a benchmark loop cannot give (its second iteration
+// always finds memory the process has touched before). The pause lets the
+// system take back the memory of the pass before, as a virtual machine
+// returns free memory to its host.
 //
-//   textscan_cold MODE FILE [evict]
-//     MODE: lfr (lfr_open + lfr_getline), getline (getline(3)), memchr
-//     (read(2) into a 256 KiB buffer and count line ends). With "evict" the
-//     file's pages are dropped from the page cache first.
-// Prints the mode, the lines seen and the wall time in seconds.
+//   textscan_cold FILE [--evict] [--pause SECONDS] [--reps N]
+//
+// Each round times getline(3) and a read(2) + memchr scan (the floors) and
+// the line reader (lfr_open + lfr_getline), one child each; with --evict the
+// file's pages are dropped from the page cache before every pass. Prints
+// every pass and, per round, the reader's ratio to both floors.
 #include "textscan.h"
 
 #include <chrono>
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -65,26 +70,80 @@ long by_memchr(const char *path) {
     return lines;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: textscan_cold lfr|getline|memchr FILE [evict]\n");
-        return 2;
-    }
-    std::string mode = argv[1];
-    const char *path = argv[2];
-    if (argc > 3 && std::strcmp(argv[3], "evict") == 0) {
+// Runs one pass in a child process and returns its wall time in seconds,
+// or a negative value when the pass failed.
+double timed_pass(long (*pass)(const char *), const char *path, bool evict) {
+    if (evict) {
         int fd = open(path, O_RDONLY);
         if (fd >= 0) {
-            fdatasync(fd);
-            posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            (void)posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
             close(fd);
         }
     }
-    auto t0 = std::chrono::steady_clock::now();
-    long lines = mode == "lfr" ? by_lfr(path) : mode == "getline" ? by_getline(path) : by_memchr(path);
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("%s %ld lines %.3f s\n", mode.c_str(), lines, s);
-    return lines < 0 ? 1 : 0;
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0)
+        return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipe_fds[0]);
+        auto t0 = std::chrono::steady_clock::now();
+        long lines = pass(path);
+        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (lines < 0)
+            s = -1;
+        _exit(write(pipe_fds[1], &s, sizeof s) == static_cast<ssize_t>(sizeof s) ? 0 : 1);
+    }
+    close(pipe_fds[1]);
+    double s = -1;
+    if (child < 0 || read(pipe_fds[0], &s, sizeof s) != static_cast<ssize_t>(sizeof s))
+        s = -1;
+    close(pipe_fds[0]);
+    if (child > 0)
+        (void)waitpid(child, nullptr, 0);
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const char *path = nullptr;
+    bool evict = false;
+    unsigned pause = 5;
+    int reps = 3;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--evict")
+            evict = true;
+        else if (arg == "--pause" && i + 1 < argc)
+            pause = static_cast<unsigned>(std::atoi(argv[++i]));
+        else if (arg == "--reps" && i + 1 < argc)
+            reps = std::atoi(argv[++i]);
+        else
+            path = argv[i];
+    }
+    if (!path || reps < 1) {
+        std::fprintf(stderr, "usage: textscan_cold FILE [--evict] [--pause SECONDS] [--reps N]\n");
+        return 2;
+    }
+    struct mode {
+        const char *name;
+        long (*pass)(const char *);
+    };
+    const mode modes[] = {{"getline", by_getline}, {"read+memchr", by_memchr}, {"lfr", by_lfr}};
+    for (int round = 1; round <= reps; ++round) {
+        double seconds[3];
+        for (int m = 0; m < 3; ++m) {
+            sleep(pause);
+            seconds[m] = timed_pass(modes[m].pass, path, evict);
+            if (seconds[m] < 0) {
+                std::fprintf(stderr, "textscan_cold: %s pass over %s failed\n", modes[m].name, path);
+                return 1;
+            }
+            std::printf("round %d %-12s %.3f s\n", round, modes[m].name, seconds[m]);
+        }
+        std::printf("round %d lfr: %.2fx getline, %.2fx read+memchr\n", round, seconds[2] / seconds[0],
+                    seconds[2] / seconds[1]);
+        std::fflush(stdout);
+    }
+    return 0;
 }

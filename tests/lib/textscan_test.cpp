@@ -55,6 +55,21 @@ TEST(LineFileReader, LongLinesPastTheVectorStepAreFound) {
     EXPECT_EQ(read_all(a + "\n", 2000), (Lines{{1000, a}}));
 }
 
+// A file past the size at which the block is taken in huge pages, with its
+// last line ending exactly at the end of the data.
+TEST(LineFileReader, LargeFileIsHandedOutWhole) {
+    std::string text, line(99, 'q');
+    Lines want;
+    for (int i = 0; text.size() < (9u << 20); ++i) {
+        std::string l = std::to_string(i) + line;
+        text += l + "\n";
+        want.emplace_back(static_cast<int>(l.size()), l);
+    }
+    text += "end";
+    want.emplace_back(3, "end");
+    EXPECT_EQ(read_all(text), want);
+}
+
 TEST(LineFileReader, NulInsideALineEndsTheTextButNotTheCount) {
     Lines got = read_all(std::string("ab\0cd\nz\n", 8));
     EXPECT_EQ(got, (Lines{{5, "ab"}, {1, "z"}}));
