@@ -27,13 +27,18 @@ inline bool is_stop(unsigned char c, bool with_nul) {
 // at 32 bytes per step where the processor has AVX2 and 16 otherwise.
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) const char *find_stop_avx2(const char *p, const char *end, bool with_nul) {
-    const __m256i lf = _mm256_set1_epi8('\n');
-    const __m256i cr = _mm256_set1_epi8('\r');
-    const __m256i nul = with_nul ? _mm256_setzero_si256() : lf;
+    // One shuffle and one compare per step: each byte picks the table entry
+    // of its low four bits, which equals the byte only for the stop bytes
+    // (NUL, LF and CR have distinct low four bits; a byte with its high bit
+    // set picks 0 and is not NUL).
+    const char no = static_cast<char>(0xFF);
+    const char first = with_nul ? '\0' : no;
+    const __m256i table =
+        _mm256_setr_epi8(first, no, no, no, no, no, no, no, no, no, '\n', no, no, '\r', no, no, first, no, no,
+                         no, no, no, no, no, no, no, '\n', no, no, '\r', no, no);
     while (end - p >= 32) {
         __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-        __m256i hit = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, lf), _mm256_cmpeq_epi8(v, cr)),
-                                      _mm256_cmpeq_epi8(v, nul));
+        __m256i hit = _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, v), v);
         unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hit));
         if (mask != 0)
             return p + __builtin_ctz(mask);
