@@ -53,6 +53,11 @@ TEST(LineFileReader, LongLinesPastTheVectorStepAreFound) {
     std::string a(1000, 'a'), b(17, 'b');
     EXPECT_EQ(read_all(a + "\r\n" + b + "\n"), (Lines{{300, std::string(300, 'a')}, {17, b}}));
     EXPECT_EQ(read_all(a + "\n", 2000), (Lines{{1000, a}}));
+    // Bytes that share the low four bits of NUL, LF or CR are text.
+    std::string near;
+    for (int i = 0; i < 8; ++i)
+        near += "\x10\x1a\x1d\x80\x8a\x8d\xf0\xfa";
+    EXPECT_EQ(read_all(near + "\n" + near), (Lines{{64, near}, {64, near}}));
 }
 
 // A file past the size at which the block is taken in huge pages, with its
