@@ -21,7 +21,11 @@ using clock_type = std::chrono::steady_clock;
 std::string stats_line(std::size_t size) {
     std::string line = "ALLUP";
     for (int i = 0; line.size() < size; ++i)
-        line += " " + std::to_string(i % 1000) + " " + std::to_string(i * 37 % 100000) + " 60";
+        line.append(" ")
+            .append(std::to_string(i % 1000))
+            .append(" ")
+            .append(std::to_string(i * 37 % 100000))
+            .append(" 60");
     return line;
 }
 
