@@ -11,11 +11,24 @@
 // iterate it once; "newest_first" writes the log in falling time order, the
 // worst case for an ordered list that inserts in place.
 //
+// BM_NukesCommand runs `sitekit nukes` (text and --json) on a log of
+// 200,000 records as a process, output to /dev/null, beside the floor
+// measured in the same iteration: a sequential read(2) of the file in 1 MiB
+// blocks. Counters: floor_ms, ratio (wall time over the floor), cpu_ratio
+// (the child's user and system time over the floor's wall time) and
+// peak_rss_kib (the child's ru_maxrss).
+//
 //   penaltylog_bench [--benchmark_...]     (files are made in $TMPDIR)
+//   SITEKIT_BENCH_LARGE=1 penaltylog_bench --benchmark_filter=Command
+//                                          the command on 1,000,000 records
+//   SITEKIT_BENCH_PROGRAM=PATH             another sitekit program to run
 //   penaltylog_bench --check-order         only checks the ordered list
+//   penaltylog_bench --write-log COUNT     writes the command's log of COUNT
+//                                          records, keeps it, prints its path
 #include "penaltylog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +38,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -70,9 +85,13 @@ std::string make_log(int count, bool newest_first) {
     return path;
 }
 
-const std::string &log_path(int count, bool newest_first) {
+std::map<std::pair<int, bool>, std::string> &made_logs() {
     static std::map<std::pair<int, bool>, std::string> made;
-    auto &p = made[{count, newest_first}];
+    return made;
+}
+
+const std::string &log_path(int count, bool newest_first) {
+    auto &p = made_logs()[{count, newest_first}];
     if (p.empty())
         p = make_log(count, newest_first);
     return p;
@@ -143,6 +162,95 @@ void BM_NukelogLoadNewestFirst(benchmark::State &state) {
     load(state, false, true);
 }
 
+int command_records() {
+    const char *large = std::getenv("SITEKIT_BENCH_LARGE");
+    return large && std::strcmp(large, "1") == 0 ? 1000000 : 200000;
+}
+
+double seconds_of(const timeval &t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// The floor: the whole file read with read(2) in 1 MiB blocks; seconds.
+double sequential_read(const std::string &path) {
+    static std::vector<char> buf(1 << 20);
+    auto start = std::chrono::steady_clock::now();
+    int fd = ::open(path.c_str(), O_RDONLY);
+    while (::read(fd, buf.data(), buf.size()) > 0)
+        benchmark::DoNotOptimize(buf.data());
+    ::close(fd);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct ChildRun {
+    double wall = 0, cpu = 0;
+    long maxrss_kib = 0;
+    bool ok = false;
+};
+
+// Runs the program with args, stdout to /dev/null, and waits for it.
+ChildRun run_program(const std::vector<std::string> &args) {
+    ChildRun run;
+    std::vector<char *> argv;
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0)
+        return run;
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0)
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage ru{};
+    if (wait4(pid, &status, 0, &ru) != pid)
+        return run;
+    run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpu = seconds_of(ru.ru_utime) + seconds_of(ru.ru_stime);
+    run.maxrss_kib = ru.ru_maxrss;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+void nukes_command(benchmark::State &state, bool json) {
+    const char *other = std::getenv("SITEKIT_BENCH_PROGRAM");
+    const auto &path = log_path(command_records(), false);
+    std::vector<std::string> args{other && *other ? other : SITEKIT_PROGRAM, "nukes"};
+    if (json)
+        args.emplace_back("--json");
+    args.push_back(path);
+    double floor = 0, wall = 0, cpu = 0;
+    long peak = 0;
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
+        state.PauseTiming();
+        floor += sequential_read(path);
+        state.ResumeTiming();
+        ChildRun run = run_program(args);
+        if (!run.ok)
+            state.SkipWithError("the command failed");
+        wall += run.wall;
+        cpu += run.cpu;
+        peak = std::max(peak, run.maxrss_kib);
+    }
+    state.counters["records"] = command_records();
+    state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
+    state.counters["ratio"] = floor > 0 ? wall / floor : 0;
+    state.counters["cpu_ratio"] = floor > 0 ? cpu / floor : 0;
+    state.counters["peak_rss_kib"] = static_cast<double>(peak);
+}
+
+void BM_NukesCommand(benchmark::State &state) {
+    nukes_command(state, false);
+}
+void BM_NukesCommandJson(benchmark::State &state) {
+    nukes_command(state, true);
+}
+
 // The ordered list must give the same order as a stable sort by time of the
 // releases in file order; checked once before timing.
 void check_order_matches_stable_sort() {
@@ -184,6 +292,8 @@ BENCHMARK(BM_NukelogLoadByAgeNewestFirst)
     ->Arg(100000)
     ->Arg(200000)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NukesCommand)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_NukesCommandJson)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char **argv) {
     if (argc > 1 && std::strcmp(argv[1], "--check-order") == 0) {
@@ -192,14 +302,17 @@ int main(int argc, char **argv) {
         unlink(log_path(200000, true).c_str());
         return 0;
     }
+    if (argc > 2 && std::strcmp(argv[1], "--write-log") == 0) {
+        std::printf("%s\n", make_log(std::atoi(argv[2]), false).c_str());
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("peak resident set of the whole run: %ld KiB\n", ru.ru_maxrss);
-    for (int n : {50000, 100000, 200000})
-        for (bool rev : {false, true})
-            unlink(log_path(n, rev).c_str());
+    for (const auto &made : made_logs())
+        unlink(made.second.c_str());
     return 0;
 }
