@@ -3,13 +3,13 @@
 // records (the release list of the library would cost a few allocations per
 // record on logs of a million records).
 #include "commands.h"
+#include "floattext.h"
 #include "internal.h"
 #include "penaltylog.h"
 #include "penaltylog_internal.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -250,23 +250,6 @@ char *put_text(char *p, std::string_view s) {
     return p + s.size();
 }
 
-// The amount as "%.0f" writes it: rounded to the nearest whole number, a
-// half to the even one, "-0" for a negative amount that rounds to zero.
-// Amounts beyond 2^53 (and NaN and infinity) go through to_chars.
-char *put_whole(char *p, float amount) {
-    auto value = static_cast<double>(amount);
-    if (std::fabs(value) < 0x1p53) {
-        double whole = std::nearbyint(value);
-        if (whole == 0 && std::signbit(value)) {
-            *p++ = '-';
-            *p++ = '0';
-            return p;
-        }
-        return std::to_chars(p, p + 24, static_cast<int64_t>(whole)).ptr;
-    }
-    return std::to_chars(p, p + 64, value, std::chars_format::fixed, 0).ptr;
-}
-
 void print_text(const NukeLog &log, const std::vector<uint32_t> &order) {
     Output out;
     for (uint32_t index : order) {
@@ -288,7 +271,7 @@ void print_text(const NukeLog &log, const std::vector<uint32_t> &order) {
             p = put_text(p, " (");
             p = put_text(p, sk::nukelog::text_of(n.name));
             *p++ = ' ';
-            p = put_whole(p, n.amount);
+            p = put_float_whole(p, n.amount);
             *p++ = ')';
             out.wrote(p);
         }
@@ -317,11 +300,6 @@ char *put_json_string(char *p, std::string_view s, std::string &scratch) {
     return p;
 }
 
-// The number as JSON writes a real: what printf writes for "%.17g".
-char *put_real(char *p, float value) {
-    return std::to_chars(p, p + 64, static_cast<double>(value), std::chars_format::general, 17).ptr;
-}
-
 void print_json(const NukeLog &log, const std::vector<uint32_t> &order) {
     Output out;
     std::string scratch;
@@ -343,7 +321,7 @@ void print_json(const NukeLog &log, const std::vector<uint32_t> &order) {
         p = put_text(p, ",\"time\":");
         p = std::to_chars(p, p + 24, r.time).ptr;
         p = put_text(p, ",\"total\":");
-        p = put_real(p, r.total);
+        p = put_float_17g(p, r.total);
         p = put_text(p, ",\"nukees\":[");
         out.wrote(p);
         for (uint32_t k = 0; k < r.nukees; ++k) {
@@ -352,7 +330,7 @@ void print_json(const NukeLog &log, const std::vector<uint32_t> &order) {
             p = put_text(p, k == 0 ? "{\"name\":" : ",{\"name\":");
             p = put_json_string(p, sk::nukelog::text_of(n.name), scratch);
             p = put_text(p, ",\"amount\":");
-            p = put_real(p, n.amount);
+            p = put_float_17g(p, n.amount);
             *p++ = '}';
             out.wrote(p);
         }
