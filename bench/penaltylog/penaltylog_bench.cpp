@@ -68,20 +68,22 @@ std::string make_log(int count, bool newest_first) {
         nukelog_record r{};
         r.status = static_cast<uint16_t>(rng() % 4 == 0);
         r.time = newest_first ? 2000000000 - release : 1000000000 + release;
-        std::snprintf(r.nuker, sizeof r.nuker, "nuker%u", static_cast<unsigned>(rng() % 20));
-        std::snprintf(r.unnuker, sizeof r.unnuker, "fixer%u", static_cast<unsigned>(rng() % 20));
+        (void)std::snprintf(r.nuker, sizeof r.nuker, "nuker%u", static_cast<unsigned>(rng() % 20));
+        (void)std::snprintf(r.unnuker, sizeof r.unnuker, "fixer%u", static_cast<unsigned>(rng() % 20));
         r.multiplier = static_cast<uint16_t>(1 + rng() % 10);
-        std::snprintf(r.reason, sizeof r.reason, "reason number %u", static_cast<unsigned>(rng() % 100));
-        std::snprintf(r.dirname, sizeof r.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
+        (void)std::snprintf(r.reason, sizeof r.reason, "reason number %u",
+                            static_cast<unsigned>(rng() % 100));
+        (void)std::snprintf(r.dirname, sizeof r.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
         for (int k = 0; k < nukees && written < count; ++k, ++written) {
-            std::snprintf(r.nukee, sizeof r.nukee, "user%u", static_cast<unsigned>(k % 10));
+            (void)std::snprintf(r.nukee, sizeof r.nukee, "user%u", static_cast<unsigned>(k % 10));
             r.amount = static_cast<float>(rng() % 100000) / 10.0f;
             if (std::fwrite(&r, sizeof r, 1, f) != 1)
                 std::abort();
         }
         ++release;
     }
-    std::fclose(f);
+    if (std::fclose(f) != 0)
+        std::abort();
     return path;
 }
 
@@ -104,9 +106,11 @@ std::size_t heap_in_use() {
 void BM_PlainRead(benchmark::State &state) {
     const auto &path = log_path(static_cast<int>(state.range(0)), false);
     std::size_t records = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         FILE *f = std::fopen(path.c_str(), "rb");
-        std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+        if (!f)
+            std::abort();
+        (void)std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
         nukelog_record r;
         unsigned sum = 0;
         records = 0;
@@ -114,7 +118,7 @@ void BM_PlainRead(benchmark::State &state) {
             sum += r.status;
             ++records;
         }
-        std::fclose(f);
+        (void)std::fclose(f);
         benchmark::DoNotOptimize(sum);
     }
     state.counters["records/s"] =
@@ -125,7 +129,7 @@ void BM_PlainRead(benchmark::State &state) {
 void load(benchmark::State &state, bool by_age, bool newest_first) {
     const auto &path = log_path(static_cast<int>(state.range(0)), newest_first);
     std::size_t records = 0, releases = 0, held = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         std::size_t before = heap_in_use();
         sortedlist list;
         sortedlist_init(&list);
@@ -192,6 +196,7 @@ struct ChildRun {
 ChildRun run_program(const std::vector<std::string> &args) {
     ChildRun run;
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (const auto &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);

@@ -86,8 +86,8 @@ template <class T> class Region {
             return;
         std::size_t bytes = capacity * sizeof(T);
         void *p = data_ ? mremap(data_, capacity_ * sizeof(T), bytes, MREMAP_MAYMOVE)
-                        : mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                               -1, 0);
+                        : mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED)
             throw std::bad_alloc();
         (void)madvise(p, bytes, MADV_HUGEPAGE);
@@ -312,7 +312,8 @@ void print_json(const NukeLog &log, const std::vector<uint32_t> &order) {
         p = put_text(p, first ? "[{\"dirname\":" : ",\n {\"dirname\":");
         first = false;
         p = put_json_string(p, log.dirname(r), scratch);
-        p = put_text(p, r.status == 0 ? ",\"type\":\"nuke\",\"multiplier\":" : ",\"type\":\"unnuke\",\"multiplier\":");
+        p = put_text(p, r.status == 0 ? ",\"type\":\"nuke\",\"multiplier\":"
+                                      : ",\"type\":\"unnuke\",\"multiplier\":");
         p = std::to_chars(p, p + 8, static_cast<int>(r.multiplier)).ptr;
         p = put_text(p, ",\"by\":");
         p = put_json_string(p, log.shown_name(r), scratch);
@@ -348,8 +349,9 @@ int cmd_nukes(Invocation &inv, const Parsed *p) {
     std::string path = p->operands.empty() ? site_path(kNukelog) : p->operands[0];
     regular_file file = open_regular(path.c_str(), O_RDONLY);
     if (!file)
-        return fail(inv, kRefused,
-                    open_failure("cannot read the nuke log", path, file, "name the daemon's nuke log itself"));
+        return fail(
+            inv, kRefused,
+            open_failure("cannot read the nuke log", path, file, "name the daemon's nuke log itself"));
 
     NukeLog log;
     std::vector<uint32_t> order;

@@ -118,23 +118,24 @@ inline char *put_float_17g(char *p, float amount) {
     if (bits >> 31)
         *out++ = '-';
     if (point < 0) {
-        std::memcpy(out, "0.0000", static_cast<std::size_t>(1 - point));
-        out += 1 - point;
+        int lead = 1 - point; // "0." and the zeros before the first digit
+        std::memcpy(out, "0.0000", static_cast<std::size_t>(lead));
+        out += lead;
         while (length > 0 && digit[length - 1] == '0')
             --length;
         std::memcpy(out, digit, static_cast<std::size_t>(length));
         return out + length;
     }
     // The whole part is all there: length >= point + 1.
-    std::memcpy(out, digit, static_cast<std::size_t>(point + 1));
-    out += point + 1;
-    int last = length;
-    while (last > point + 1 && digit[last - 1] == '0')
-        --last;
-    if (last > point + 1) {
+    int whole = point + 1;
+    std::memcpy(out, digit, static_cast<std::size_t>(whole));
+    out += whole;
+    while (length > whole && digit[length - 1] == '0')
+        --length;
+    if (length > whole) {
         *out++ = '.';
-        std::memcpy(out, digit + point + 1, static_cast<std::size_t>(last - point - 1));
-        out += last - point - 1;
+        std::memcpy(out, digit + whole, static_cast<std::size_t>(length - whole));
+        out += length - whole;
     }
     return out;
 }

@@ -31,7 +31,8 @@ inline bool same_release(const nukelog_record &a, const nukelog_record &b) noexc
         return false;
     if (std::memcmp(a.reason, b.reason, sizeof a.reason) != 0 && text_of(a.reason) != text_of(b.reason))
         return false;
-    return std::memcmp(a.dirname, b.dirname, sizeof a.dirname) == 0 || text_of(a.dirname) == text_of(b.dirname);
+    return std::memcmp(a.dirname, b.dirname, sizeof a.dirname) == 0 ||
+           text_of(a.dirname) == text_of(b.dirname);
 }
 
 // Reads the log's whole records in large blocks into one buffer it reuses,
@@ -39,7 +40,8 @@ inline bool same_release(const nukelog_record &a, const nukelog_record &b) noexc
 // descriptor stays the caller's.
 class BlockReader {
   public:
-    explicit BlockReader(int fd) noexcept : fd_(fd), buffer_(new(std::nothrow) nukelog_record[kBlockRecords]) {}
+    explicit BlockReader(int fd) noexcept
+        : fd_(fd), buffer_(new (std::nothrow) nukelog_record[kBlockRecords]) {}
 
     // The next records (valid until the next call); empty at the end of the
     // file, where a trailing partial record is dropped, and on failure.

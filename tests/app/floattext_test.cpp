@@ -30,9 +30,17 @@ std::string expected(float f, std::chars_format format, int precision) {
 
 TEST(FloatText, WritesWhatToCharsWrites) {
     const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> values = {0.0f, -0.0f, 0.5f, 1.5f, 2.5f, -0.5f, -2.5f, 0.1f, 1234.3f, 16777215.0f,
-                                 0x1p52f, 0x1p53f, 1e17f, 99999998430674944.0f, 1e-4f, 9.9999e-5f, 1e-5f,
-                                 3.4028235e38f, 1e-45f, inf, -inf, std::numeric_limits<float>::quiet_NaN()};
+    std::vector<float> values = {0.0f,    -0.0f,
+                                 0.5f,    1.5f,
+                                 2.5f,    -0.5f,
+                                 -2.5f,   0.1f,
+                                 1234.3f, 16777215.0f,
+                                 0x1p52f, 0x1p53f,
+                                 1e17f,   99999998430674944.0f,
+                                 1e-4f,   9.9999e-5f,
+                                 1e-5f,   3.4028235e38f,
+                                 1e-45f,  inf,
+                                 -inf,    std::numeric_limits<float>::quiet_NaN()};
     // Halves up to 2^24 and a spread of every kind of bit pattern.
     for (int i = 0; i < 48; ++i)
         values.push_back(std::ldexp(1.5f, i - 24));

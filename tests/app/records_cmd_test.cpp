@@ -193,8 +193,8 @@ TEST(NukesCommand, StreamedJsonIsOneDocument) {
     sktest::SiteRoot site;
     std::string log;
     for (int i = 0; i < 2000; ++i)
-        log += nuke(0, 1000 + i / 2, "op", i % 2 ? "bob" : "alice", 2, 1.5f * i, "bad \"rar\"",
-                    ("/site/Rel." + std::to_string(i / 2)).c_str());
+        log += nuke(0, 1000 + i / 2, "op", i % 2 ? "bob" : "alice", 2, 1.5f * static_cast<float>(i),
+                    "bad \"rar\"", ("/site/Rel." + std::to_string(i / 2)).c_str());
     write_file(site / "nukelog", log);
     std::string json = site / "out.json";
     ASSERT_EQ(
