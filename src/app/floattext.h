@@ -56,6 +56,36 @@ inline int digits(u128 n) {
     return t + (n >= kPow10[static_cast<std::size_t>(t)] ? 1 : 0);
 }
 
+// "00" to "99", for writing two digits at a time.
+inline constexpr auto kPairs = [] {
+    std::array<char, 200> t{};
+    for (int i = 0; i < 100; ++i) {
+        t[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        t[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return t;
+}();
+
+// The 8 digits of v < 10^8 at p, leading zeros included.
+inline void put_8_digits(char *p, uint32_t v) {
+    uint32_t high = v / 10000, low = v % 10000;
+    std::memcpy(p, &kPairs[2 * (high / 100)], 2);
+    std::memcpy(p + 2, &kPairs[2 * (high % 100)], 2);
+    std::memcpy(p + 4, &kPairs[2 * (low / 100)], 2);
+    std::memcpy(p + 6, &kPairs[2 * (low % 100)], 2);
+}
+
+// The 17 digits of v < 10^17 at p, leading zeros included: three parts
+// without a chain of divisions from one to the next.
+inline void put_17_digits(char *p, uint64_t v) {
+    auto top = static_cast<uint32_t>(v / 10000000000000000);
+    auto middle = static_cast<uint32_t>(v / 100000000 % 100000000);
+    auto bottom = static_cast<uint32_t>(v % 100000000);
+    p[0] = static_cast<char>('0' + top);
+    put_8_digits(p + 1, middle);
+    put_8_digits(p + 9, bottom);
+}
+
 } // namespace floattext
 
 // "%.17g": 17 significant digits of the exact value, correctly rounded, a
@@ -91,6 +121,7 @@ inline char *put_float_17g(char *p, float amount) {
     int count = digits(n);
     int point = count - 1 - k; // the decimal exponent of the first digit
     uint64_t kept = 0;         // the significant digits, at most 17
+    int length = count;        // how many
     if (count > 17) {
         // n / 10^d is mantissa * 5^(k - d) / 2^d (d <= k as point <= 16):
         // a shift instead of a division.
@@ -106,14 +137,15 @@ inline char *put_float_17g(char *p, float amount) {
             ++point;
         }
         kept = static_cast<uint64_t>(q);
+        length = 17;
     } else {
         kept = static_cast<uint64_t>(n);
     }
     if (point >= 17 || point < -4)
         return slow();
-    char digit[24];
-    char *end = std::to_chars(digit, digit + sizeof digit, kept).ptr;
-    auto length = static_cast<int>(end - digit);
+    char digits17[17];
+    put_17_digits(digits17, kept);
+    const char *digit = digits17 + 17 - length;
     char *out = p;
     if (bits >> 31)
         *out++ = '-';
