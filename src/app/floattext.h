@@ -59,9 +59,9 @@ inline int digits(u128 n) {
 // "00" to "99", for writing two digits at a time.
 inline constexpr auto kPairs = [] {
     std::array<char, 200> t{};
-    for (int i = 0; i < 100; ++i) {
-        t[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-        t[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    for (std::size_t i = 0; i < 100; ++i) {
+        t[2 * i] = static_cast<char>('0' + i / 10);
+        t[2 * i + 1] = static_cast<char>('0' + i % 10);
     }
     return t;
 }();
@@ -69,10 +69,11 @@ inline constexpr auto kPairs = [] {
 // The 8 digits of v < 10^8 at p, leading zeros included.
 inline void put_8_digits(char *p, uint32_t v) {
     uint32_t high = v / 10000, low = v % 10000;
-    std::memcpy(p, &kPairs[2 * (high / 100)], 2);
-    std::memcpy(p + 2, &kPairs[2 * (high % 100)], 2);
-    std::memcpy(p + 4, &kPairs[2 * (low / 100)], 2);
-    std::memcpy(p + 6, &kPairs[2 * (low % 100)], 2);
+    auto pair = [](uint32_t two) { return &kPairs[std::size_t{two} * 2]; };
+    std::memcpy(p, pair(high / 100), 2);
+    std::memcpy(p + 2, pair(high % 100), 2);
+    std::memcpy(p + 4, pair(low / 100), 2);
+    std::memcpy(p + 6, pair(low % 100), 2);
 }
 
 // The 17 digits of v < 10^17 at p, leading zeros included: three parts
