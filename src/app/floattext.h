@@ -3,7 +3,8 @@
 // what std::to_chars writes for them. A million amounts through to_chars
 // cost more than reading the log; these take the common values by integer
 // arithmetic and leave the rest to to_chars. Each writes at most 64 bytes
-// at p and returns the end.
+// at p (and may write past the end of the text, within those 64 bytes) and
+// returns the end.
 #ifndef SITEKIT_APP_FLOATTEXT_H
 #define SITEKIT_APP_FLOATTEXT_H
 
@@ -144,7 +145,10 @@ inline char *put_float_17g(char *p, float amount) {
     }
     if (point >= 17 || point < -4)
         return slow();
-    char digits17[17];
+    // Fixed-size copies of 17 bytes (the caller's 64 bytes hold them) are
+    // cheaper than copies of the exact lengths; the buffer is long enough
+    // to be read 17 bytes past any digit.
+    char digits17[40] = {};
     put_17_digits(digits17, kept);
     const char *digit = digits17 + 17 - length;
     char *out = p;
@@ -152,22 +156,22 @@ inline char *put_float_17g(char *p, float amount) {
         *out++ = '-';
     if (point < 0) {
         int lead = 1 - point; // "0." and the zeros before the first digit
-        std::memcpy(out, "0.0000", static_cast<std::size_t>(lead));
+        std::memcpy(out, "0.0000", 6);
         out += lead;
         while (length > 0 && digit[length - 1] == '0')
             --length;
-        std::memcpy(out, digit, static_cast<std::size_t>(length));
+        std::memcpy(out, digit, 17);
         return out + length;
     }
     // The whole part is all there: length >= point + 1.
     int whole = point + 1;
-    std::memcpy(out, digit, static_cast<std::size_t>(whole));
+    std::memcpy(out, digit, 17);
     out += whole;
     while (length > whole && digit[length - 1] == '0')
         --length;
     if (length > whole) {
         *out++ = '.';
-        std::memcpy(out, digit + whole, static_cast<std::size_t>(length - whole));
+        std::memcpy(out, digit + whole, 17);
         out += length - whole;
     }
     return out;
