@@ -156,7 +156,8 @@ inline char *put_float_17g(char *p, float amount) {
         *out++ = '-';
     if (point < 0) {
         int lead = 1 - point; // "0." and the zeros before the first digit
-        std::memcpy(out, "0.0000", 6);
+        constexpr char kLead[] = {'0', '.', '0', '0', '0', '0'};
+        std::memcpy(out, kLead, sizeof kLead);
         out += lead;
         while (length > 0 && digit[length - 1] == '0')
             --length;
