@@ -11,11 +11,26 @@
 // iterate it once; "newest_first" writes the log in falling time order, the
 // worst case for an ordered list that inserts in place.
 //
+// BM_NukesCommand runs `sitekit nukes` (text and --json) on a log of
+// 200,000 records as a process, output to /dev/null, beside the floor
+// measured in the same iteration: a sequential read(2) of the file in 1 MiB
+// blocks. Counters: floor_ms, ratio (wall time over the floor), cpu_ratio
+// (the child's user and system time over the floor's wall time),
+// best_ratio (the fastest run over the fastest floor: on a loaded machine
+// the least disturbed pair) and peak_rss_kib (the child's ru_maxrss; it
+// counts this process's few megabytes the child starts with).
+//
 //   penaltylog_bench [--benchmark_...]     (files are made in $TMPDIR)
+//   SITEKIT_BENCH_LARGE=1 penaltylog_bench --benchmark_filter=Command
+//                                          the command on 1,000,000 records
+//   SITEKIT_BENCH_PROGRAM=PATH             another sitekit program to run
 //   penaltylog_bench --check-order         only checks the ordered list
+//   penaltylog_bench --write-log COUNT     writes the command's log of COUNT
+//                                          records, keeps it, prints its path
 #include "penaltylog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,8 +40,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -53,26 +70,32 @@ std::string make_log(int count, bool newest_first) {
         nukelog_record r{};
         r.status = static_cast<uint16_t>(rng() % 4 == 0);
         r.time = newest_first ? 2000000000 - release : 1000000000 + release;
-        std::snprintf(r.nuker, sizeof r.nuker, "nuker%u", static_cast<unsigned>(rng() % 20));
-        std::snprintf(r.unnuker, sizeof r.unnuker, "fixer%u", static_cast<unsigned>(rng() % 20));
+        (void)std::snprintf(r.nuker, sizeof r.nuker, "nuker%u", static_cast<unsigned>(rng() % 20));
+        (void)std::snprintf(r.unnuker, sizeof r.unnuker, "fixer%u", static_cast<unsigned>(rng() % 20));
         r.multiplier = static_cast<uint16_t>(1 + rng() % 10);
-        std::snprintf(r.reason, sizeof r.reason, "reason number %u", static_cast<unsigned>(rng() % 100));
-        std::snprintf(r.dirname, sizeof r.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
+        (void)std::snprintf(r.reason, sizeof r.reason, "reason number %u",
+                            static_cast<unsigned>(rng() % 100));
+        (void)std::snprintf(r.dirname, sizeof r.dirname, "/site/incoming/Some.Release.Name.%d-GRP", release);
         for (int k = 0; k < nukees && written < count; ++k, ++written) {
-            std::snprintf(r.nukee, sizeof r.nukee, "user%u", static_cast<unsigned>(k % 10));
+            (void)std::snprintf(r.nukee, sizeof r.nukee, "user%u", static_cast<unsigned>(k % 10));
             r.amount = static_cast<float>(rng() % 100000) / 10.0f;
             if (std::fwrite(&r, sizeof r, 1, f) != 1)
                 std::abort();
         }
         ++release;
     }
-    std::fclose(f);
+    if (std::fclose(f) != 0)
+        std::abort();
     return path;
 }
 
-const std::string &log_path(int count, bool newest_first) {
+std::map<std::pair<int, bool>, std::string> &made_logs() {
     static std::map<std::pair<int, bool>, std::string> made;
-    auto &p = made[{count, newest_first}];
+    return made;
+}
+
+const std::string &log_path(int count, bool newest_first) {
+    auto &p = made_logs()[{count, newest_first}];
     if (p.empty())
         p = make_log(count, newest_first);
     return p;
@@ -85,9 +108,11 @@ std::size_t heap_in_use() {
 void BM_PlainRead(benchmark::State &state) {
     const auto &path = log_path(static_cast<int>(state.range(0)), false);
     std::size_t records = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         FILE *f = std::fopen(path.c_str(), "rb");
-        std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+        if (!f)
+            std::abort();
+        (void)std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
         nukelog_record r;
         unsigned sum = 0;
         records = 0;
@@ -95,7 +120,7 @@ void BM_PlainRead(benchmark::State &state) {
             sum += r.status;
             ++records;
         }
-        std::fclose(f);
+        (void)std::fclose(f);
         benchmark::DoNotOptimize(sum);
     }
     state.counters["records/s"] =
@@ -106,7 +131,7 @@ void BM_PlainRead(benchmark::State &state) {
 void load(benchmark::State &state, bool by_age, bool newest_first) {
     const auto &path = log_path(static_cast<int>(state.range(0)), newest_first);
     std::size_t records = 0, releases = 0, held = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         std::size_t before = heap_in_use();
         sortedlist list;
         sortedlist_init(&list);
@@ -143,6 +168,100 @@ void BM_NukelogLoadNewestFirst(benchmark::State &state) {
     load(state, false, true);
 }
 
+int command_records() {
+    const char *large = std::getenv("SITEKIT_BENCH_LARGE");
+    return large && std::strcmp(large, "1") == 0 ? 1000000 : 200000;
+}
+
+double seconds_of(const timeval &t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// The floor: the whole file read with read(2) in 1 MiB blocks; seconds.
+double sequential_read(const std::string &path) {
+    static std::vector<char> buf(1 << 20);
+    auto start = std::chrono::steady_clock::now();
+    int fd = ::open(path.c_str(), O_RDONLY);
+    while (::read(fd, buf.data(), buf.size()) > 0)
+        benchmark::DoNotOptimize(buf.data());
+    ::close(fd);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct ChildRun {
+    double wall = 0, cpu = 0;
+    long maxrss_kib = 0;
+    bool ok = false;
+};
+
+// Runs the program with args, stdout to /dev/null, and waits for it.
+ChildRun run_program(const std::vector<std::string> &args) {
+    ChildRun run;
+    std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
+    for (const auto &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0)
+        return run;
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        if (null < 0 || dup2(null, 1) < 0)
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage ru{};
+    if (wait4(pid, &status, 0, &ru) != pid)
+        return run;
+    run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.cpu = seconds_of(ru.ru_utime) + seconds_of(ru.ru_stime);
+    run.maxrss_kib = ru.ru_maxrss;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+void nukes_command(benchmark::State &state, bool json) {
+    const char *other = std::getenv("SITEKIT_BENCH_PROGRAM");
+    const auto &path = log_path(command_records(), false);
+    std::vector<std::string> args{other && *other ? other : SITEKIT_PROGRAM, "nukes"};
+    if (json)
+        args.emplace_back("--json");
+    args.push_back(path);
+    double floor = 0, wall = 0, cpu = 0, best_floor = 1e9, best_wall = 1e9;
+    long peak = 0;
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
+        state.PauseTiming();
+        double read = sequential_read(path);
+        state.ResumeTiming();
+        ChildRun run = run_program(args);
+        if (!run.ok)
+            state.SkipWithError("the command failed");
+        floor += read;
+        wall += run.wall;
+        cpu += run.cpu;
+        best_floor = std::min(best_floor, read);
+        best_wall = std::min(best_wall, run.wall);
+        peak = std::max(peak, run.maxrss_kib);
+    }
+    state.counters["records"] = command_records();
+    state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
+    state.counters["ratio"] = floor > 0 ? wall / floor : 0;
+    state.counters["cpu_ratio"] = floor > 0 ? cpu / floor : 0;
+    state.counters["best_ratio"] = best_wall / best_floor;
+    state.counters["peak_rss_kib"] = static_cast<double>(peak);
+}
+
+void BM_NukesCommand(benchmark::State &state) {
+    nukes_command(state, false);
+}
+void BM_NukesCommandJson(benchmark::State &state) {
+    nukes_command(state, true);
+}
+
 // The ordered list must give the same order as a stable sort by time of the
 // releases in file order; checked once before timing.
 void check_order_matches_stable_sort() {
@@ -175,6 +294,10 @@ void check_order_matches_stable_sort() {
 
 } // namespace
 
+// The command first: a forked child starts with the resident set of this
+// process, which the loads below raise to tens of megabytes.
+BENCHMARK(BM_NukesCommand)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_NukesCommandJson)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PlainRead)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NukelogLoad)->Arg(50000)->Arg(100000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NukelogLoadByAge)->Arg(200000)->Unit(benchmark::kMillisecond);
@@ -192,14 +315,17 @@ int main(int argc, char **argv) {
         unlink(log_path(200000, true).c_str());
         return 0;
     }
+    if (argc > 2 && std::strcmp(argv[1], "--write-log") == 0) {
+        std::printf("%s\n", make_log(std::atoi(argv[2]), false).c_str());
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("peak resident set of the whole run: %ld KiB\n", ru.ru_maxrss);
-    for (int n : {50000, 100000, 200000})
-        for (bool rev : {false, true})
-            unlink(log_path(n, rev).c_str());
+    for (const auto &made : made_logs())
+        unlink(made.second.c_str());
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 
 #include "internal.h"
+#include "penaltylog_internal.h"
 
 // The daemon's record, byte for byte.
 static_assert(sizeof(nukelog_record) == 392);
@@ -34,9 +35,7 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-template <std::size_t N> std::string_view text_of(const char (&field)[N]) noexcept {
-    return sk::field_view(field, N);
-}
+using sk::nukelog::text_of;
 
 template <std::size_t N> char *copy_of(const char (&field)[N]) noexcept {
     return sk::dup_text(text_of(field));
@@ -104,27 +103,27 @@ extern "C" int nukelog_load(sortedlist *releases, const char *path) {
     if (!releases || !path)
         return 0;
     // A FIFO or device in the log's place is refused, not waited on.
-    sk::unique_file file = sk::as_file(sk::open_regular(path, O_RDONLY).fd, "rb");
+    sk::regular_file file = sk::open_regular(path, O_RDONLY);
     if (!file)
         return 0;
-    // Whole records at a time; a larger buffer saves read calls on big logs.
-    (void)std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 16);
+    sk::nukelog::BlockReader reader(file.fd.get());
 
     nukelog_record opener{}; // the record that opened the current release
-    nukelog_record record{};
     nukelog_release *current = nullptr;
-    while (std::fread(&record, sizeof record, 1, file.get()) == 1) {
-        if (!current || !_nukelog_same_release(&opener, &record)) {
-            current = _nukelog_add_release(releases, &record);
-            if (!current)
+    for (auto block = reader.next(); !block.empty(); block = reader.next()) {
+        for (const nukelog_record &record : block) {
+            if (!current || !sk::nukelog::same_release(opener, record)) {
+                current = _nukelog_add_release(releases, &record);
+                if (!current)
+                    return 0;
+                opener = record;
+            }
+            if (!_nukelog_add_nukee(current, &record))
                 return 0;
-            opener = record;
         }
-        if (!_nukelog_add_nukee(current, &record))
-            return 0;
     }
-    // A short read at the end is a partial record; a read error is not the end.
-    return std::ferror(file.get()) ? 0 : 1;
+    // A partial record at the end is dropped; a read error is not the end.
+    return reader.failed() ? 0 : 1;
 }
 
 extern "C" void _nukelog_printf(nukelog_release *release) {

@@ -170,14 +170,31 @@ TEST(NukesCommand, ListsReleasesNewestFirst) {
     EXPECT_EQ(on_site(site, {"nukes", "a", "b"}).status, 2);
 }
 
+// Releases of one second come newest record first, also when the log is
+// not in time order and has to be sorted (enough releases that an unstable
+// sort would mix them).
+TEST(NukesCommand, ReleasesOfOneSecondKeepTheReadersOrder) {
+    sktest::SiteRoot site;
+    std::string log, odd, even;
+    for (int i = 0; i < 60; ++i) {
+        std::string dir = "/site/Rel." + std::to_string(i);
+        log += nuke(0, 1000 + i % 2, "op", "alice", 1, 1.0f, "r", dir.c_str());
+        (i % 2 ? odd : even).insert(0, dir + " [x1 op r] (alice 1)\n");
+    }
+    write_file(site / "nukelog", log);
+    auto r = on_site(site, {"nukes", site / "nukelog"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, odd + even);
+}
+
 // Large enough for the output to be written in several blocks: the
 // streamed array must still be one JSON document.
 TEST(NukesCommand, StreamedJsonIsOneDocument) {
     sktest::SiteRoot site;
     std::string log;
     for (int i = 0; i < 2000; ++i)
-        log += nuke(0, 1000 + i / 2, "op", i % 2 ? "bob" : "alice", 2, 1.5f * i, "bad \"rar\"",
-                    ("/site/Rel." + std::to_string(i / 2)).c_str());
+        log += nuke(0, 1000 + i / 2, "op", i % 2 ? "bob" : "alice", 2, 1.5f * static_cast<float>(i),
+                    "bad \"rar\"", ("/site/Rel." + std::to_string(i / 2)).c_str());
     write_file(site / "nukelog", log);
     std::string json = site / "out.json";
     ASSERT_EQ(
