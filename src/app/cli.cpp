@@ -2,6 +2,7 @@
 
 #include "siteroot.h"
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -210,47 +211,68 @@ std::size_t utf8_length(std::string_view s) {
 
 } // namespace
 
+namespace {
+
+// What append_json_string does with each byte: copy it, escape it, or look
+// for a UTF-8 sequence starting there.
+enum json_byte : unsigned char { copy_byte, escape_byte, utf8_byte };
+
+constexpr std::array<json_byte, 256> kJsonBytes = [] {
+    std::array<json_byte, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c)
+        table[c] = c < 0x20 || c == '"' || c == '\\' || c == 0x7f ? escape_byte
+                   : c >= 0x80                                    ? utf8_byte
+                                                                  : copy_byte;
+    return table;
+}();
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// The escape of an ASCII byte that cannot stand as it is in a JSON string.
+void append_escape(std::string &out, unsigned char c) {
+    char buf[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
+    if (c == '"' || c == '\\') {
+        buf[1] = static_cast<char>(c);
+        out.append(buf, 2);
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+        buf[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+        out.append(buf, 2);
+    } else {
+        out.append(buf, sizeof buf);
+    }
+}
+
+} // namespace
+
 void append_json_string(std::string &out, std::string_view text) {
     out += '"';
-    char buf[8];
-    while (!text.empty()) {
-        unsigned char c = static_cast<unsigned char>(text.front());
-        // Plain ASCII that needs no escape goes through in one append.
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-            std::size_t run = 1;
-            while (run < text.size()) {
-                unsigned char d = static_cast<unsigned char>(text[run]);
-                if (d < 0x20 || d >= 0x7f || d == '"' || d == '\\')
-                    break;
-                ++run;
-            }
-            out.append(text.data(), run);
-            text.remove_prefix(run);
+    const char *data = text.data();
+    std::size_t size = text.size(), done = 0, at = 0;
+    while (at < size) {
+        // A run of bytes that go through as they are (plain ASCII and valid
+        // UTF-8 sequences) is appended in one piece.
+        json_byte kind = kJsonBytes[static_cast<unsigned char>(data[at])];
+        if (kind == copy_byte) {
+            ++at;
             continue;
         }
-        std::size_t n = utf8_length(text);
-        if (n == 0) {
-            // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
-            (void)std::snprintf(buf, sizeof buf, "\\udc%02x", c);
-            out += buf;
-            n = 1;
-        } else if (n > 1) {
-            out.append(text.data(), n);
-        } else if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else {
-            (void)std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
+        std::size_t n = kind == utf8_byte ? utf8_length(text.substr(at)) : 0;
+        if (n != 0) {
+            at += n;
+            continue;
         }
-        text.remove_prefix(n);
+        out.append(data + done, at - done);
+        auto c = static_cast<unsigned char>(data[at]);
+        if (kind == escape_byte) {
+            append_escape(out, c);
+        } else {
+            // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
+            const char buf[6] = {'\\', 'u', 'd', 'c', kHex[c >> 4], kHex[c & 0xf]};
+            out.append(buf, sizeof buf);
+        }
+        done = ++at;
     }
+    out.append(data + done, size - done);
     out += '"';
 }
 
