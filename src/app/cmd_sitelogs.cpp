@@ -104,11 +104,6 @@ std::string absolute(const std::string &path) {
     return std::string(cwd) + "/" + path;
 }
 
-// Writes the digits of value at out; returns the end.
-char *put_uint(char *out, uint64_t value) {
-    return std::to_chars(out, out + 20, value).ptr;
-}
-
 char *put_text(char *out, std::string_view text) {
     std::memcpy(out, text.data(), text.size());
     return out + text.size();
@@ -119,6 +114,18 @@ char *put_2digits(char *out, int value) {
     out[0] = static_cast<char>('0' + value / 10);
     out[1] = static_cast<char>('0' + value % 10);
     return out + 2;
+}
+
+// Writes the digits of value at out; returns the end. Most of the numbers
+// of a record (ids, file counts, the status) have one or two digits.
+char *put_uint(char *out, uint64_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    if (value < 100)
+        return put_2digits(out, static_cast<int>(value));
+    return std::to_chars(out, out + 20, value).ptr;
 }
 
 // The local time of each record as "%Y-%m-%d %H:%M:%S" writes it, with one
