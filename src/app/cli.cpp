@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sk::cli {
 
@@ -379,10 +380,25 @@ void print_json_array(const std::vector<std::string> &items) {
     array.finish();
 }
 
+namespace {
+
+int g_output_error = 0; // errno of the first failed write of an OutputBuffer
+
+} // namespace
+
+int output_error() {
+    return g_output_error;
+}
+
 void OutputBuffer::flush() {
-    // A failed write shows in ferror(stdout), which the program checks before it exits.
-    if (!text_.empty())
-        (void)std::fwrite(text_.data(), 1, text_.size(), stdout);
+    // One write(2) per block. What stdio holds goes out first, so the order
+    // stays; after a failed write nothing more is written, as the output is
+    // incomplete anyway and the program reports it before it exits.
+    if (!text_.empty() && g_output_error == 0) {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || !sk::write_all(STDOUT_FILENO, text_.data(), text_.size()))
+            g_output_error = errno != 0 ? errno : EIO;
+    }
     text_.clear();
 }
 

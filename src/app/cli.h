@@ -133,6 +133,8 @@ void print_json_array(const std::vector<std::string> &items);
 
 // Output to stdout gathered in large blocks: what a listing of a million
 // records prints costs a few big writes instead of one small one per line.
+// The blocks are written with write(2), past stdio; output_error() tells
+// whether one failed.
 class OutputBuffer {
   public:
     OutputBuffer() { text_.reserve(kBlock + 4096); }
@@ -148,9 +150,12 @@ class OutputBuffer {
     void flush();
 
   private:
-    static constexpr std::size_t kBlock = 1 << 16;
+    static constexpr std::size_t kBlock = 1 << 18;
     std::string text_;
 };
+
+// The errno of the first write of an OutputBuffer that failed; 0 when none did.
+int output_error();
 
 // One JSON array printed an item at a time, byte for byte as
 // print_json_array prints the whole list: "[a,\n b]\n", "[]\n" when empty.

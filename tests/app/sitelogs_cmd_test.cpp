@@ -126,6 +126,14 @@ TEST_F(SitelogsCommands, StreamedDirlogJsonIsOneDocument) {
     EXPECT_EQ(check.status, 0) << check.err;
 }
 
+TEST_F(SitelogsCommands, ListingThatCannotBeWrittenIsAFailure) {
+    for (const auto &args : {std::vector<std::string>{"dirlog", "list"}, {"--json", "dirlog", "list"}}) {
+        auto r = on_site(site, args, "", "exec >/dev/full;");
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_NE(r.err.find("cannot write the output: No space left on device"), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(SitelogsCommands, JsonKeepsUtf8NamesAndEscapesOtherBytes) {
     write_file(site / "ftp-data/logs/dirlog",
                dirlog_record("/site/\xc3\xa9t\xc3\xa9", 1, 2, 3) + dirlog_record("/site/\xe9t\xe9", 1, 2, 3));
