@@ -109,6 +109,7 @@ struct Run {
 // Runs args[0] with args, its output to /dev/null.
 Run run_program(const std::vector<std::string> &args) {
     std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);

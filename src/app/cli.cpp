@@ -273,11 +273,10 @@ void append_json_string(std::string &out, std::string_view text) {
             at += 8;
             continue;
         }
-        // Fewer than eight left: the last eight bytes hold them.
-        if (size - at < 8 && size >= 8 && plain_word(data + size - 8)) {
-            at = size;
+        // Fewer than eight left: the last eight bytes hold them, and when
+        // those are plain, all the rest goes out as it is.
+        if (size - at < 8 && size >= 8 && plain_word(data + size - 8))
             break;
-        }
         json_byte kind = kJsonBytes[static_cast<unsigned char>(data[at])];
         if (kind == copy_byte) {
             ++at;
