@@ -245,29 +245,32 @@ inline bool plain_word(const char *p) {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// The escape of an ASCII byte that cannot stand as it is in a JSON string.
-void append_escape(std::string &out, unsigned char c) {
-    char buf[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
+// Writes the escape of an ASCII byte that cannot stand as it is in a JSON
+// string at out; returns the end.
+char *put_escape(char *out, unsigned char c) {
+    out[0] = '\\';
     if (c == '"' || c == '\\') {
-        buf[1] = static_cast<char>(c);
-        out.append(buf, 2);
-    } else if (c == '\n' || c == '\r' || c == '\t') {
-        buf[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
-        out.append(buf, 2);
-    } else {
-        out.append(buf, sizeof buf);
+        out[1] = static_cast<char>(c);
+        return out + 2;
     }
+    if (c == '\n' || c == '\r' || c == '\t') {
+        out[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+        return out + 2;
+    }
+    const char rest[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
+    std::memcpy(out + 1, rest, sizeof rest);
+    return out + 6;
 }
 
 } // namespace
 
-void append_json_string(std::string &out, std::string_view text) {
-    out += '"';
+char *put_json_string(char *out, std::string_view text) {
+    *out++ = '"';
     const char *data = text.data();
     std::size_t size = text.size(), done = 0, at = 0;
     while (at < size) {
         // A run of bytes that go through as they are (plain ASCII and valid
-        // UTF-8 sequences) is appended in one piece; plain ASCII is passed
+        // UTF-8 sequences) is copied in one piece; plain ASCII is passed
         // over eight bytes at a time.
         if (size - at >= 8 && plain_word(data + at)) {
             at += 8;
@@ -287,19 +290,30 @@ void append_json_string(std::string &out, std::string_view text) {
             at += n;
             continue;
         }
-        out.append(data + done, at - done);
+        std::memcpy(out, data + done, at - done);
+        out += at - done;
         auto c = static_cast<unsigned char>(data[at]);
         if (kind == escape_byte) {
-            append_escape(out, c);
+            out = put_escape(out, c);
         } else {
             // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
-            const char buf[6] = {'\\', 'u', 'd', 'c', kHex[c >> 4], kHex[c & 0xf]};
-            out.append(buf, sizeof buf);
+            const char escape[6] = {'\\', 'u', 'd', 'c', kHex[c >> 4], kHex[c & 0xf]};
+            std::memcpy(out, escape, sizeof escape);
+            out += sizeof escape;
         }
         done = ++at;
     }
-    out.append(data + done, size - done);
-    out += '"';
+    std::memcpy(out, data + done, size - done);
+    out += size - done;
+    *out++ = '"';
+    return out;
+}
+
+void append_json_string(std::string &out, std::string_view text) {
+    std::size_t start = out.size();
+    out.resize(start + json_string_bound(text.size()));
+    char *end = put_json_string(out.data() + start, text);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string json_string(std::string_view text) {

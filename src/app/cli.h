@@ -102,6 +102,14 @@ std::string open_failure(std::string_view action, const std::string &path, const
 std::string json_string(std::string_view text);
 // The same, appended to out.
 void append_json_string(std::string &out, std::string_view text);
+// The most bytes the JSON string of size bytes of text takes: each byte
+// escaped as \udcXX, and the quotes.
+constexpr std::size_t json_string_bound(std::size_t size) {
+    return 6 * size + 2;
+}
+// The same written at out, which has room for json_string_bound(text.size())
+// bytes; returns the end. No NUL is added.
+char *put_json_string(char *out, std::string_view text);
 
 // Appends the decimal digits of value to out (std::to_chars, no locale).
 void append_int(std::string &out, int64_t value);

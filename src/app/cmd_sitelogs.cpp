@@ -209,13 +209,18 @@ void append_dirlog_line(LocalClock &clock, const dirlog_record &r, std::string &
     out.append(line, p);
 }
 
+// The longest JSON object of a record: the name with every byte escaped,
+// seven numbers and the member names.
+constexpr std::size_t kMaxDigits = 20; // of a 64-bit number
+constexpr std::size_t kMaxDirlogJson =
+    json_string_bound(sizeof(dirlog_record::dirname)) + 7 * kMaxDigits + 128;
+
 // The record as JsonObject writes it, the members in this order; written
-// here directly, as a listing writes a million of them.
+// here directly into one piece, as a listing writes a million of them.
 void append_dirlog_json(const dirlog_record &r, std::string &out) {
-    out += "{\"dirname\":";
-    append_json_string(out, field_view(r.dirname, sizeof r.dirname));
-    char rest[6 * 24 + 64];
-    char *p = put_uint(put_text(rest, ",\"user_id\":"), r.user_id);
+    char json[kMaxDirlogJson];
+    char *p = put_json_string(put_text(json, "{\"dirname\":"), field_view(r.dirname, sizeof r.dirname));
+    p = put_uint(put_text(p, ",\"user_id\":"), r.user_id);
     p = put_uint(put_text(p, ",\"group_id\":"), r.group_id);
     p = put_uint(put_text(p, ",\"files\":"), r.files);
     p = put_uint(put_text(p, ",\"bytes\":"), r.bytes);
@@ -223,7 +228,7 @@ void append_dirlog_json(const dirlog_record &r, std::string &out) {
     p = std::to_chars(p, p + 24, r.time).ptr;
     p = put_uint(put_text(p, ",\"status\":"), r.status);
     *p++ = '}';
-    out.append(rest, p);
+    out.append(json, p);
 }
 
 int dirlog_list(Invocation &inv, const Parsed &p) {
