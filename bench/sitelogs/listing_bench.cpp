@@ -1,14 +1,18 @@
 // The listings as a script runs them: `sitekit dirlog list` (text and
 // --json) and `sitekit nukes` (text and --json) as processes, output to
 // /dev/null, beside the floor measured in the same iteration: a sequential
-// read(2) of the same file in 1 MiB blocks. Counters: floor_ms and ratio.
+// read(2) of the same file in 1 MiB blocks. Counters: floor_ms, ratio (the
+// command's time over the floor's) and peak_rss_kb, the command's peak
+// resident memory as wait4 reports it. That figure also holds what the
+// forked bench had before the exec, so spawn_rss_kb gives the same figure
+// for /bin/true: a command's own peak shows only above it.
 //
 //   listing_bench                          50,000 records
 //   SITEKIT_BENCH_LARGE=1 listing_bench    1,000,000 records
-// Peak memory: run the commands by hand under /usr/bin/time -v.
 #include "penaltylog.h"
 #include "sitelogs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +22,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -94,34 +100,69 @@ double sequential_read(const std::string &path) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void listing(benchmark::State &state, const std::string &file, const std::string &args) {
+struct Run {
+    double seconds = 0;
+    long peak_kb = 0; // ru_maxrss
+    bool ok = false;  // exited with status 0
+};
+
+// Runs args[0] with args, its output to /dev/null.
+Run run_program(const std::vector<std::string> &args) {
+    std::vector<char *> argv;
+    argv.reserve(args.size() + 1);
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    Run run;
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0 && ::dup2(null, STDOUT_FILENO) >= 0)
+            ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    run.ok =
+        pid > 0 && ::wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peak_kb = usage.ru_maxrss;
+    return run;
+}
+
+void listing(benchmark::State &state, const std::string &file, std::vector<std::string> args) {
     Logs &l = logs();
-    std::string cmd = std::string(SITEKIT_PROGRAM) + " --root '" + l.root + "' " + args + " >/dev/null";
+    args.insert(args.begin(), {SITEKIT_PROGRAM, "--root", l.root});
     double floor = 0, total = 0;
+    long peak = 0;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         state.PauseTiming();
         floor += sequential_read(file);
         state.ResumeTiming();
-        auto start = std::chrono::steady_clock::now();
-        if (std::system(cmd.c_str()) != 0)
+        Run run = run_program(args);
+        if (!run.ok)
             state.SkipWithError("the command failed");
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        total += run.seconds;
+        peak = std::max(peak, run.peak_kb);
     }
     state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
     state.counters["ratio"] = floor > 0 ? total / floor : 0;
+    state.counters["peak_rss_kb"] = static_cast<double>(peak);
+    state.counters["spawn_rss_kb"] = static_cast<double>(run_program({"/bin/true"}).peak_kb);
 }
 
 void BM_dirlog_list(benchmark::State &s) {
-    listing(s, logs().dirlog, "dirlog list");
+    listing(s, logs().dirlog, {"dirlog", "list"});
 }
 void BM_dirlog_list_json(benchmark::State &s) {
-    listing(s, logs().dirlog, "--json dirlog list");
+    listing(s, logs().dirlog, {"--json", "dirlog", "list"});
 }
 void BM_nukes(benchmark::State &s) {
-    listing(s, logs().nukelog, "nukes");
+    listing(s, logs().nukelog, {"nukes"});
 }
 void BM_nukes_json(benchmark::State &s) {
-    listing(s, logs().nukelog, "nukes --json");
+    listing(s, logs().nukelog, {"nukes", "--json"});
 }
 
 BENCHMARK(BM_dirlog_list)->Unit(benchmark::kMillisecond)->Iterations(5);

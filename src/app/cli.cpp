@@ -2,6 +2,7 @@
 
 #include "siteroot.h"
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sk::cli {
 
@@ -210,48 +212,108 @@ std::size_t utf8_length(std::string_view s) {
 
 } // namespace
 
-void append_json_string(std::string &out, std::string_view text) {
-    out += '"';
-    char buf[8];
-    while (!text.empty()) {
-        unsigned char c = static_cast<unsigned char>(text.front());
-        // Plain ASCII that needs no escape goes through in one append.
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-            std::size_t run = 1;
-            while (run < text.size()) {
-                unsigned char d = static_cast<unsigned char>(text[run]);
-                if (d < 0x20 || d >= 0x7f || d == '"' || d == '\\')
-                    break;
-                ++run;
-            }
-            out.append(text.data(), run);
-            text.remove_prefix(run);
+namespace {
+
+// What append_json_string does with each byte: copy it, escape it, or look
+// for a UTF-8 sequence starting there.
+enum json_byte : unsigned char { copy_byte, escape_byte, utf8_byte };
+
+constexpr std::array<json_byte, 256> kJsonBytes = [] {
+    std::array<json_byte, 256> table{};
+    for (std::size_t c = 0; c < table.size(); ++c)
+        table[c] = c < 0x20 || c == '"' || c == '\\' || c == 0x7f ? escape_byte
+                   : c >= 0x80                                    ? utf8_byte
+                                                                  : copy_byte;
+    return table;
+}();
+
+// Whether none of the eight bytes at p needs more than a copy: none is
+// below 0x20, 0x7f or above, '"' or '\\'. Each test below sets a byte's high
+// bit when the byte has the property (the borrows never make a word with no
+// such byte look like one that has one).
+inline bool plain_word(const char *p) {
+    constexpr uint64_t ones = 0x0101010101010101u, high = 0x8080808080808080u;
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    auto zero = [](uint64_t x) { return (x - ones) & ~x; };
+    // v + ones sets the high bit of a 0x7f byte; the carry of a byte that
+    // has it already does not matter.
+    uint64_t flags =
+        v | (v + ones) | ((v - ones * 0x20) & ~v) | zero(v ^ (ones * '"')) | zero(v ^ (ones * '\\'));
+    return (flags & high) == 0;
+}
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// Writes the escape of an ASCII byte that cannot stand as it is in a JSON
+// string at out; returns the end.
+char *put_escape(char *out, unsigned char c) {
+    out[0] = '\\';
+    if (c == '"' || c == '\\') {
+        out[1] = static_cast<char>(c);
+        return out + 2;
+    }
+    if (c == '\n' || c == '\r' || c == '\t') {
+        out[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+        return out + 2;
+    }
+    const char rest[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
+    std::memcpy(out + 1, rest, sizeof rest);
+    return out + 6;
+}
+
+} // namespace
+
+char *put_json_string(char *out, std::string_view text) {
+    *out++ = '"';
+    const char *data = text.data();
+    std::size_t size = text.size(), done = 0, at = 0;
+    while (at < size) {
+        // A run of bytes that go through as they are (plain ASCII and valid
+        // UTF-8 sequences) is copied in one piece; plain ASCII is passed
+        // over eight bytes at a time.
+        if (size - at >= 8 && plain_word(data + at)) {
+            at += 8;
             continue;
         }
-        std::size_t n = utf8_length(text);
-        if (n == 0) {
-            // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
-            (void)std::snprintf(buf, sizeof buf, "\\udc%02x", c);
-            out += buf;
-            n = 1;
-        } else if (n > 1) {
-            out.append(text.data(), n);
-        } else if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else {
-            (void)std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
+        // Fewer than eight left: the last eight bytes hold them, and when
+        // those are plain, all the rest goes out as it is.
+        if (size - at < 8 && size >= 8 && plain_word(data + size - 8))
+            break;
+        json_byte kind = kJsonBytes[static_cast<unsigned char>(data[at])];
+        if (kind == copy_byte) {
+            ++at;
+            continue;
         }
-        text.remove_prefix(n);
+        std::size_t n = kind == utf8_byte ? utf8_length(text.substr(at)) : 0;
+        if (n != 0) {
+            at += n;
+            continue;
+        }
+        std::memcpy(out, data + done, at - done);
+        out += at - done;
+        auto c = static_cast<unsigned char>(data[at]);
+        if (kind == escape_byte) {
+            out = put_escape(out, c);
+        } else {
+            // Not UTF-8: the byte as a lone low surrogate, U+DC80 + (byte - 0x80).
+            const char escape[6] = {'\\', 'u', 'd', 'c', kHex[c >> 4], kHex[c & 0xf]};
+            std::memcpy(out, escape, sizeof escape);
+            out += sizeof escape;
+        }
+        done = ++at;
     }
-    out += '"';
+    std::memcpy(out, data + done, size - done);
+    out += size - done;
+    *out++ = '"';
+    return out;
+}
+
+void append_json_string(std::string &out, std::string_view text) {
+    std::size_t start = out.size();
+    out.resize(start + json_string_bound(text.size()));
+    char *end = put_json_string(out.data() + start, text);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string json_string(std::string_view text) {
@@ -331,10 +393,25 @@ void print_json_array(const std::vector<std::string> &items) {
     array.finish();
 }
 
+namespace {
+
+int g_output_error = 0; // errno of the first failed write of an OutputBuffer
+
+} // namespace
+
+int output_error() {
+    return g_output_error;
+}
+
 void OutputBuffer::flush() {
-    // A failed write shows in ferror(stdout), which the program checks before it exits.
-    if (!text_.empty())
-        (void)std::fwrite(text_.data(), 1, text_.size(), stdout);
+    // One write(2) per block. What stdio holds goes out first, so the order
+    // stays; after a failed write nothing more is written, as the output is
+    // incomplete anyway and the program reports it before it exits.
+    if (!text_.empty() && g_output_error == 0) {
+        errno = 0;
+        if (std::fflush(stdout) != 0 || !sk::write_all(STDOUT_FILENO, text_.data(), text_.size()))
+            g_output_error = errno != 0 ? errno : EIO;
+    }
     text_.clear();
 }
 

@@ -102,6 +102,14 @@ std::string open_failure(std::string_view action, const std::string &path, const
 std::string json_string(std::string_view text);
 // The same, appended to out.
 void append_json_string(std::string &out, std::string_view text);
+// The most bytes the JSON string of size bytes of text takes: each byte
+// escaped as \udcXX, and the quotes.
+constexpr std::size_t json_string_bound(std::size_t size) {
+    return 6 * size + 2;
+}
+// The same written at out, which has room for json_string_bound(text.size())
+// bytes; returns the end. No NUL is added.
+char *put_json_string(char *out, std::string_view text);
 
 // Appends the decimal digits of value to out (std::to_chars, no locale).
 void append_int(std::string &out, int64_t value);
@@ -133,6 +141,8 @@ void print_json_array(const std::vector<std::string> &items);
 
 // Output to stdout gathered in large blocks: what a listing of a million
 // records prints costs a few big writes instead of one small one per line.
+// The blocks are written with write(2), past stdio; output_error() tells
+// whether one failed.
 class OutputBuffer {
   public:
     OutputBuffer() { text_.reserve(kBlock + 4096); }
@@ -148,9 +158,12 @@ class OutputBuffer {
     void flush();
 
   private:
-    static constexpr std::size_t kBlock = 1 << 16;
+    static constexpr std::size_t kBlock = 1 << 18;
     std::string text_;
 };
+
+// The errno of the first write of an OutputBuffer that failed; 0 when none did.
+int output_error();
 
 // One JSON array printed an item at a time, byte for byte as
 // print_json_array prints the whole list: "[a,\n b]\n", "[]\n" when empty.

@@ -5,6 +5,7 @@
 #include "sitelogs.h"
 #include "sitelogs_internal.h"
 
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -103,40 +104,131 @@ std::string absolute(const std::string &path) {
     return std::string(cwd) + "/" + path;
 }
 
-void append_dirlog_json(JsonObject &o, const dirlog_record &r, std::string &out) {
-    o.clear();
-    o.str("dirname", field_view(r.dirname, sizeof r.dirname))
-        .unum("user_id", r.user_id)
-        .unum("group_id", r.group_id)
-        .unum("files", r.files)
-        .unum("bytes", r.bytes)
-        .num("time", r.time)
-        .num("status", r.status)
-        .append_to(out);
+char *put_text(char *out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
 }
 
-void append_dirlog_line(const dirlog_record &r, std::string &out) {
-    time_t when = r.time;
-    struct tm tm {};
-    char buf[32];
-    std::size_t n = 0;
-    if (localtime_r(&when, &tm) != nullptr)
-        n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    if (n != 0)
-        out.append(buf, n);
+// Writes value (0 to 99) as two digits at out.
+char *put_2digits(char *out, int value) {
+    out[0] = static_cast<char>('0' + value / 10);
+    out[1] = static_cast<char>('0' + value % 10);
+    return out + 2;
+}
+
+// Writes the digits of value at out; returns the end. Most of the numbers
+// of a record (ids, file counts, the status) have one or two digits.
+char *put_uint(char *out, uint64_t value) {
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    if (value < 100)
+        return put_2digits(out, static_cast<int>(value));
+    return std::to_chars(out, out + 20, value).ptr;
+}
+
+// The local time of each record as "%Y-%m-%d %H:%M:%S" writes it, with one
+// localtime_r call per local hour instead of one per record: records come
+// mostly in the order of their times, and inside one local hour only the
+// minutes and seconds change. An hour is taken as a whole only when the
+// local time at its last second is exactly its first one plus the seconds
+// between, so an hour that holds a change of the clock (summer time, a new
+// offset, a leap second) gets one conversion per record.
+class LocalClock {
+  public:
+    // Writes the 19 characters of when at out; false when the local time
+    // cannot be had.
+    bool put(time_t when, char *out) {
+        if (when < from_ || when > last_) {
+            struct tm tm {};
+            if (localtime_r(&when, &tm) == nullptr)
+                return false;
+            if (!learn(when, tm))
+                return std::strftime(out, 20, "%Y-%m-%d %H:%M:%S", &tm) == 19;
+        }
+        auto seconds = static_cast<int>(when - from_) + first_second_;
+        std::memcpy(out, hour_, sizeof hour_);
+        put_2digits(put_2digits(out + sizeof hour_, seconds / 60) + 1, seconds % 60);
+        out[16] = ':';
+        return true;
+    }
+
+  private:
+    // Takes the rest of the local hour of when as its span; false when the
+    // hour has a change of the clock or cannot be written here.
+    bool learn(time_t when, const struct tm &tm) {
+        from_ = 1;
+        last_ = 0; // no span, whatever follows
+        int year = tm.tm_year + 1900;
+        if (year < 1000 || year > 9999 || tm.tm_sec > 59)
+            return false;
+        int second = tm.tm_min * 60 + tm.tm_sec;
+        time_t last = when + (3599 - second);
+        struct tm end {};
+        if (localtime_r(&last, &end) == nullptr || end.tm_year != tm.tm_year || end.tm_yday != tm.tm_yday ||
+            end.tm_hour != tm.tm_hour || end.tm_min != 59 || end.tm_sec != 59 ||
+            end.tm_gmtoff != tm.tm_gmtoff || end.tm_isdst != tm.tm_isdst)
+            return false;
+        char *p = put_uint(hour_, static_cast<uint64_t>(year));
+        *p++ = '-';
+        p = put_2digits(p, tm.tm_mon + 1);
+        *p++ = '-';
+        p = put_2digits(p, tm.tm_mday);
+        *p++ = ' ';
+        p = put_2digits(p, tm.tm_hour);
+        *p = ':';
+        from_ = when;
+        last_ = last;
+        first_second_ = second;
+        return true;
+    }
+
+    time_t from_ = 1, last_ = 0; // the span [from_, last_], empty at first
+    int first_second_ = 0;       // minutes * 60 + seconds of from_
+    char hour_[14] = {};         // "YYYY-MM-DD HH:"
+};
+
+// The longest text line: the time (or the number of seconds), four numbers,
+// the name and the separators.
+constexpr std::size_t kMaxDirlogLine = 24 + 4 * 20 + sizeof(dirlog_record::dirname) + 64;
+
+void append_dirlog_line(LocalClock &clock, const dirlog_record &r, std::string &out) {
+    char line[kMaxDirlogLine];
+    char *p = line;
+    if (clock.put(r.time, p))
+        p += 19;
     else
-        append_int(out, r.time);
-    out += "  uid ";
-    append_uint(out, r.user_id);
-    out += "  gid ";
-    append_uint(out, r.group_id);
-    out += "  files ";
-    append_uint(out, r.files);
-    out += "  bytes ";
-    append_uint(out, r.bytes);
-    out += "  ";
-    out += field_view(r.dirname, sizeof r.dirname);
-    out += '\n';
+        p = std::to_chars(p, p + 24, r.time).ptr;
+    p = put_uint(put_text(p, "  uid "), r.user_id);
+    p = put_uint(put_text(p, "  gid "), r.group_id);
+    p = put_uint(put_text(p, "  files "), r.files);
+    p = put_uint(put_text(p, "  bytes "), r.bytes);
+    p = put_text(put_text(p, "  "), field_view(r.dirname, sizeof r.dirname));
+    *p++ = '\n';
+    out.append(line, p);
+}
+
+// The longest JSON object of a record: the name with every byte escaped,
+// seven numbers and the member names.
+constexpr std::size_t kMaxDigits = 20; // of a 64-bit number
+constexpr std::size_t kMaxDirlogJson =
+    json_string_bound(sizeof(dirlog_record::dirname)) + 7 * kMaxDigits + 128;
+
+// The record as JsonObject writes it, the members in this order; written
+// here directly into one piece, as a listing writes a million of them.
+void append_dirlog_json(const dirlog_record &r, std::string &out) {
+    char json[kMaxDirlogJson];
+    char *p = put_json_string(put_text(json, "{\"dirname\":"), field_view(r.dirname, sizeof r.dirname));
+    p = put_uint(put_text(p, ",\"user_id\":"), r.user_id);
+    p = put_uint(put_text(p, ",\"group_id\":"), r.group_id);
+    p = put_uint(put_text(p, ",\"files\":"), r.files);
+    p = put_uint(put_text(p, ",\"bytes\":"), r.bytes);
+    p = put_text(p, ",\"time\":");
+    p = std::to_chars(p, p + 24, r.time).ptr;
+    p = put_uint(put_text(p, ",\"status\":"), r.status);
+    *p++ = '}';
+    out.append(json, p);
 }
 
 int dirlog_list(Invocation &inv, const Parsed &p) {
@@ -151,12 +243,12 @@ int dirlog_list(Invocation &inv, const Parsed &p) {
     // Each record is printed as it is read; the JSON array is closed at the end.
     bool json = want_json(inv, p);
     JsonArrayPrinter array;
-    JsonObject object;
+    LocalClock clock;
     sitelogs::dirlog_walk walk = sitelogs::read_dirlog(log.fd.get(), [&](const dirlog_record &r) {
         if (json)
-            append_dirlog_json(object, r, array.next_item());
+            append_dirlog_json(r, array.next_item());
         else
-            append_dirlog_line(r, array.out().text());
+            append_dirlog_line(clock, r, array.out().text());
         array.out().done();
     });
     if (walk.read_failed) {

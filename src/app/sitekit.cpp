@@ -133,8 +133,14 @@ int main(int argc, char **argv) {
     }
     // Output a script reads must have arrived: a full disk or a closed pipe
     // is a failure, never a success with the records missing.
+    // The listings write their blocks past stdio and keep their own error.
     errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    bool unwritten = std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (!unwritten && output_error() != 0) {
+        errno = output_error();
+        unwritten = true;
+    }
+    if (unwritten) {
         (void)std::fprintf(stderr, "sitekit: cannot write the output: %s\n",
                            errno ? std::strerror(errno) : "write error");
         return status == kOk ? kRefused : status;

@@ -32,4 +32,22 @@ TEST(JsonString, KeepsUtf8AndEscapesOtherBytesReversibly) {
         EXPECT_EQ(sk::cli::json_string(c.text), c.json) << c.json;
 }
 
+// Plain text is passed over eight bytes at a time: a byte that needs a
+// look is found at every place of a long run, the last bytes included.
+TEST(JsonString, FindsTheByteToEscapeAnywhereInALongRun) {
+    struct Case {
+        char byte;
+        std::string json;
+    } cases[] = {{'\0', "\\u0000"},   {'\x1f', "\\u001f"}, {'"', "\\\""}, {'\\', "\\\\"}, {'\x7f', "\\u007f"},
+                 {'\x80', "\\udc80"}, {'\xff', "\\udcff"}, {' ', " "},    {'~', "~"}};
+    for (const auto &c : cases) {
+        for (std::size_t at = 0; at < 21; ++at) {
+            std::string text(21, 'a');
+            text[at] = c.byte;
+            std::string json = "\"" + text.substr(0, at) + c.json + text.substr(at + 1) + "\"";
+            EXPECT_EQ(sk::cli::json_string(text), json) << "byte " << int(c.byte) << " at " << at;
+        }
+    }
+}
+
 } // namespace

@@ -90,6 +90,27 @@ TEST_F(SitelogsCommands, DirlogListPrintsEveryRecordAsTextAndJson) {
               "\\\"x\\\"\",\"user_id\":7,\"group_id\":0,\"files\":8,\"bytes\":9,\"time\":0,\"status\":0}]\n");
 }
 
+// The listing converts one local hour at a time: an hour with a change of
+// the clock inside it (St. John's changed at 00:01 local time until 2011)
+// and the hours before 1970, in a zone whose offset is not whole hours.
+TEST_F(SitelogsCommands, DirlogListLocalTimesAcrossAClockChange) {
+    std::string log;
+    for (int32_t when : {544591800, 544591859, 544591860, 544593659, -1800, -1, 0, 1799}) {
+        std::string r = dirlog_record("/x", 0, 0, 0);
+        for (int i = 0; i < 4; ++i)
+            r[4 + i] = char((static_cast<uint32_t>(when) >> (8 * i)) & 0xff);
+        log += r;
+    }
+    write_file(site / "ftp-data/logs/dirlog", log);
+    auto r = on_site(site, {"dirlog", "list"}, "TZ=America/St_Johns");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string times;
+    for (size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1)
+        times += r.out.substr(at, 19) + "\n";
+    EXPECT_EQ(times, "1987-04-05 00:00:00\n1987-04-05 00:00:59\n1987-04-05 01:01:00\n1987-04-05 01:30:59\n"
+                     "1969-12-31 20:00:00\n1969-12-31 20:29:59\n1969-12-31 20:30:00\n1969-12-31 20:59:59\n");
+}
+
 // Large enough for the output to be written in several blocks: the
 // streamed array must still be one JSON document.
 TEST_F(SitelogsCommands, StreamedDirlogJsonIsOneDocument) {
@@ -103,6 +124,14 @@ TEST_F(SitelogsCommands, StreamedDirlogJsonIsOneDocument) {
     auto check = sktest::run_command(
         "python3 -c 'import json,sys; d=json.load(sys.stdin); assert len(d)==2000' <" + sktest::quote(json));
     EXPECT_EQ(check.status, 0) << check.err;
+}
+
+TEST_F(SitelogsCommands, ListingThatCannotBeWrittenIsAFailure) {
+    for (const auto &args : {std::vector<std::string>{"dirlog", "list"}, {"--json", "dirlog", "list"}}) {
+        auto r = on_site(site, args, "", "exec >/dev/full;");
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_NE(r.err.find("cannot write the output: No space left on device"), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(SitelogsCommands, JsonKeepsUtf8NamesAndEscapesOtherBytes) {
