@@ -1,12 +1,9 @@
 #include "acctscan.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "internal.h"
@@ -101,6 +98,34 @@ std::optional<group_fields> split_group(std::string_view line) noexcept {
     return g;
 }
 
+namespace detail {
+
+bool read_at(int fd, char *buf, std::size_t size, off_t offset) noexcept {
+    while (size > 0) {
+        ssize_t n = ::pread(fd, buf, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buf += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+std::size_t first_line_end(std::string_view data) noexcept {
+    const void *lf = std::memchr(data.data(), '\n', data.size());
+    std::size_t end =
+        lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - data.data()) : data.size();
+    const void *cr = std::memchr(data.data(), '\r', end);
+    if (cr)
+        return static_cast<std::size_t>(static_cast<const char *>(cr) - data.data());
+    return lf ? end : std::string_view::npos;
+}
+
+} // namespace detail
+
 void fill_user(const user_fields &f, pwd_user &out) noexcept {
     sk::copy_field(out.name, sizeof out.name, f.name);
     sk::copy_field(out.passwd, sizeof out.passwd, f.passwd);
@@ -124,94 +149,6 @@ namespace {
 // fresh pages (which on a loaded host cost more than reading the bytes).
 constexpr std::size_t kBlock = 128 * 1024;
 
-// Reads size bytes at offset; false on an error or a file that ends early.
-bool read_at(int fd, char *buf, std::size_t size, off_t offset) noexcept {
-    while (size > 0) {
-        ssize_t n = ::pread(fd, buf, size, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        buf += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-// Where the first line end of data lies, or npos.
-std::size_t first_line_end(std::string_view data) noexcept {
-    const void *lf = std::memchr(data.data(), '\n', data.size());
-    std::size_t end =
-        lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - data.data()) : data.size();
-    const void *cr = std::memchr(data.data(), '\r', end);
-    if (cr)
-        return static_cast<std::size_t>(static_cast<const char *>(cr) - data.data());
-    return lf ? end : std::string_view::npos;
-}
-
-// Hands the text of each line of data to take, last line first, as
-// each_line splits them, until take returns true. True when take did.
-template <class Take> bool lines_backward(std::string_view data, std::size_t max, Take &take) {
-    while (!data.empty()) {
-        const void *lf = memrchr(data.data(), '\n', data.size());
-        std::size_t seg_start =
-            lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - data.data()) + 1 : 0;
-        std::string_view seg = data.substr(seg_start);
-        data.remove_suffix(lf ? seg.size() + 1 : seg.size());
-        while (!seg.empty()) {
-            const void *cr = memrchr(seg.data(), '\r', seg.size());
-            std::size_t start =
-                cr ? static_cast<std::size_t>(static_cast<const char *>(cr) - seg.data()) + 1 : 0;
-            std::string_view text = detail::text_of(seg.substr(start), max);
-            if (!text.empty() && take(text))
-                return true;
-            seg.remove_suffix(cr ? seg.size() - start + 1 : seg.size());
-        }
-    }
-    return false;
-}
-
-// Hands the lines of the file at path to take, last line first, until take
-// returns true, reading the file block by block from its end; a line stays
-// valid only during its call. False when the file cannot be read (not a
-// regular file, an error, shorter than its size when opened), as the line
-// file reader fails. Throws std::bad_alloc.
-template <class Take> bool file_lines_backward(const char *path, Take take) {
-    sk::regular_file file = sk::open_regular(path, O_RDONLY);
-    if (!file || file.st.st_size < 0)
-        return false;
-    const auto size = static_cast<std::size_t>(file.st.st_size);
-    const std::size_t max = detail::longest_text(size);
-    std::vector<char> buf;
-    std::size_t left = size; // bytes before the window, not read yet
-    std::size_t carry = 0;   // bytes at the front of buf: a line that began earlier
-    while (left > 0) {
-        std::size_t block = std::min(kBlock, left);
-        left -= block;
-        if (buf.size() < block + carry)
-            buf.resize(block + carry);
-        std::memmove(buf.data() + block, buf.data(), carry);
-        if (!read_at(file.fd.get(), buf.data(), block, static_cast<off_t>(left)))
-            return false;
-        std::string_view window(buf.data(), block + carry);
-        // Before the window's first line end lies the tail of a line that
-        // begins in a block not read yet: it goes with that block.
-        std::size_t whole = 0;
-        if (left > 0) {
-            whole = first_line_end(window);
-            if (whole == std::string_view::npos) {
-                carry = window.size();
-                continue;
-            }
-        }
-        if (lines_backward(window.substr(whole), max, take))
-            return true;
-        carry = whole;
-    }
-    return true;
-}
-
 } // namespace
 
 // The cache keeps the later of two lines with one key, so the scan walks
@@ -220,7 +157,7 @@ template <class Take> bool file_lines_backward(const char *path, Take take) {
 bool scan_user(const char *path, const lookup_key &key, pwd_user &out) {
     bool by_id = false, by_name = false;
     pwd_user named{};
-    bool readable = file_lines_backward(path, [&](std::string_view line) {
+    bool readable = each_file_line_backward(path, kBlock, [&](std::string_view line) {
         bool name_hit = key.name && !by_name && first_field(line) == *key.name;
         bool id_hit = key.id && third_field_is(line, *key.id);
         if (!name_hit && !id_hit)
@@ -254,7 +191,7 @@ bool scan_group(const char *path, const lookup_key &key, found_group &out) {
         to.has_members = f.members.has_value();
         to.members.assign(f.members.value_or(std::string_view()));
     };
-    bool readable = file_lines_backward(path, [&](std::string_view line) {
+    bool readable = each_file_line_backward(path, kBlock, [&](std::string_view line) {
         bool name_hit = key.name && !by_name && first_field(line) == *key.name;
         bool id_hit = key.id && third_field_is(line, *key.id);
         if (!name_hit && !id_hit)

@@ -9,14 +9,20 @@
 #ifndef SITEKIT_ACCTSCAN_H
 #define SITEKIT_ACCTSCAN_H
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/types.h>
 
 #include "acctdb.h"
+#include "internal.h"
 
 namespace sk::acct {
 
@@ -54,6 +60,13 @@ void fill_group(const group_fields &f, pwd_group &out) noexcept;
 // Hands the text of each line of a file's bytes to take, first line first.
 // Empty texts are not handed out: no parser keeps them.
 template <class Take> void each_line(std::string_view data, Take take);
+
+// Hands the same texts of the file at path to take, last line first, until
+// take returns true, reading block bytes at a time from the file's end; a
+// text stays valid only during its call. False when the file cannot be read
+// as the line file reader would read it (not a regular file, an error,
+// shorter than its size when opened). Throws std::bad_alloc.
+template <class Take> bool each_file_line_backward(const char *path, std::size_t block, Take take);
 
 // A lookup as the commands make it: the record of id when a line has it,
 // otherwise the record of name. Either part may be left out.
@@ -96,6 +109,34 @@ inline std::string_view text_of(std::string_view line, std::size_t max) noexcept
     return line.substr(0, max);
 }
 
+// Reads size bytes at offset; false on an error or a file that ends early.
+bool read_at(int fd, char *buf, std::size_t size, off_t offset) noexcept;
+
+// Where the first line end (CR or LF) of data lies, or npos.
+std::size_t first_line_end(std::string_view data) noexcept;
+
+// Hands the texts of data to take, last line first, until take returns
+// true. True when take did.
+template <class Take> bool lines_backward(std::string_view data, std::size_t max, Take &take) {
+    while (!data.empty()) {
+        const void *lf = memrchr(data.data(), '\n', data.size());
+        std::size_t seg_start =
+            lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - data.data()) + 1 : 0;
+        std::string_view seg = data.substr(seg_start);
+        data.remove_suffix(lf ? seg.size() + 1 : seg.size());
+        while (!seg.empty()) {
+            const void *cr = memrchr(seg.data(), '\r', seg.size());
+            std::size_t start =
+                cr ? static_cast<std::size_t>(static_cast<const char *>(cr) - seg.data()) + 1 : 0;
+            std::string_view text = text_of(seg.substr(start), max);
+            if (!text.empty() && take(text))
+                return true;
+            seg.remove_suffix(cr ? seg.size() - start + 1 : seg.size());
+        }
+    }
+    return false;
+}
+
 } // namespace detail
 
 // Lines end at every CR and every LF; a CR LF pair gives an empty line
@@ -118,6 +159,44 @@ template <class Take> void each_line(std::string_view data, Take take) {
             seg.remove_prefix(cr ? len + 1 : len);
         }
     }
+}
+
+// The window holds one block read before the bytes carried from the block
+// after it: the start of the line those bytes end, up to the window's first
+// line end, is carried on in turn. A line longer than a block makes the
+// next read as long, so the carried bytes are moved a bounded number of
+// times.
+template <class Take> bool each_file_line_backward(const char *path, std::size_t block, Take take) {
+    sk::regular_file file = sk::open_regular(path, O_RDONLY);
+    if (!file || file.st.st_size < 0)
+        return false;
+    const auto size = static_cast<std::size_t>(file.st.st_size);
+    const std::size_t max = detail::longest_text(size);
+    std::vector<char> buf;
+    std::size_t left = size; // bytes before the window, not read yet
+    std::size_t carry = 0;   // bytes at the front of buf, from a line that began earlier
+    while (left > 0) {
+        std::size_t step = std::min(std::max(block, carry), left);
+        left -= step;
+        if (buf.size() < step + carry)
+            buf.resize(step + carry);
+        std::memmove(buf.data() + step, buf.data(), carry);
+        if (!detail::read_at(file.fd.get(), buf.data(), step, static_cast<off_t>(left)))
+            return false;
+        std::string_view window(buf.data(), step + carry);
+        std::size_t whole = 0; // where the lines that begin inside the window start
+        if (left > 0) {
+            whole = detail::first_line_end(window);
+            if (whole == std::string_view::npos) {
+                carry = window.size();
+                continue;
+            }
+        }
+        if (detail::lines_backward(window.substr(whole), max, take))
+            return true;
+        carry = whole;
+    }
+    return true;
 }
 
 } // namespace sk::acct
