@@ -101,9 +101,10 @@ std::string account_path(const char *file) {
 // Lookups by name and by id over a chain the module loaded. Walking from
 // the head (the file's last line) and keeping the first record of each key
 // makes the later line win, as the linear walk does. The index answers only
-// for the chain of the load it was built after: a chain that was freed and
-// loaded again is a new load even where it reuses the old head's address,
-// and any other chain a caller put in place is walked.
+// for the chain of the load it was built after, and only while the head
+// record is the one it saw: a chain that was freed and loaded again is a
+// new load even where it reuses the old head's address, and a chain a
+// caller put in place (perhaps where the freed head was) is walked.
 template <class Record, int Record::*Id> class chain_index {
   public:
     void clear() noexcept {
@@ -120,6 +121,8 @@ template <class Record, int Record::*Id> class chain_index {
             }
             head_ = list;
             load_ = load;
+            if (list)
+                std::memcpy(&head_seen_, list, sizeof head_seen_);
         } catch (const std::bad_alloc &) {
             clear(); // lookups fall back to the walk
         }
@@ -149,11 +152,13 @@ template <class Record, int Record::*Id> class chain_index {
 
   private:
     bool covers(const Record *list, unsigned long load) const noexcept {
-        return list && list == head_ && load == load_;
+        return list && list == head_ && load == load_ &&
+               std::memcmp(list, &head_seen_, sizeof head_seen_) == 0;
     }
 
     const Record *head_ = nullptr;
     unsigned long load_ = 0; // the load that made the chain at head_
+    Record head_seen_{};     // the head record as loaded, byte for byte
     std::unordered_map<std::string_view, Record *> by_name_;
     std::unordered_map<int, Record *> by_id_;
 };
@@ -325,9 +330,11 @@ extern "C" pwd_user *pwd_getpwuid(int uid) {
 extern "C" pwd_group *pwd_getgpnam(const char *name) {
     if (!name)
         return nullptr;
-    return groups_index().find_name(_pwd_grpreload(), group_loads, name);
+    pwd_group *list = _pwd_grpreload(); // first: it may load, which counts
+    return groups_index().find_name(list, group_loads, name);
 }
 
 extern "C" pwd_group *pwd_getgpgid(int gid) {
-    return groups_index().find_id(_pwd_grpreload(), group_loads, gid);
+    pwd_group *list = _pwd_grpreload();
+    return groups_index().find_id(list, group_loads, gid);
 }
