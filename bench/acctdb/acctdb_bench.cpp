@@ -38,12 +38,12 @@ namespace {
 // The names of line i of each file.
 std::string user_name(int i) {
     char name[16];
-    std::snprintf(name, sizeof name, "user%06d", i);
+    (void)std::snprintf(name, sizeof name, "user%06d", i);
     return name;
 }
 std::string group_name(int i) {
     char name[16];
-    std::snprintf(name, sizeof name, "grp%06d", i);
+    (void)std::snprintf(name, sizeof name, "grp%06d", i);
     return name;
 }
 

@@ -511,7 +511,7 @@ TEST_F(Acctdb, GroupIndexFollowsTheLinearRuleAcrossReloads) {
     // A chain the caller put in place is what lookups read.
     free_groups();
     pwd_grouplist = static_cast<pwd_group *>(std::calloc(1, sizeof(pwd_group)));
-    std::snprintf(pwd_grouplist->name, sizeof pwd_grouplist->name, "mine");
+    (void)std::snprintf(pwd_grouplist->name, sizeof pwd_grouplist->name, "mine");
     pwd_grouplist->gid = 42;
     EXPECT_EQ(pwd_getgpnam("mine"), pwd_grouplist);
     EXPECT_EQ(pwd_getgpgid(42), pwd_grouplist);
