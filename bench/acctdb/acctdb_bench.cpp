@@ -130,7 +130,7 @@ void use_groups_of(int n) {
 void BM_Stat(benchmark::State &state) {
     const Site &s = site(static_cast<int>(state.range(0)));
     struct stat st;
-    for (auto _ : state)
+    for (auto _ : state) // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         benchmark::DoNotOptimize(stat(s.passwd.c_str(), &st));
 }
 
@@ -140,7 +140,7 @@ void user_lookup(benchmark::State &state, int line, bool expect_found) {
     std::string name = line < 0 ? "nobody" : user_name(line == 0 ? 0 : s.users - 1);
     if ((pwd_getpwnam(name.c_str()) != nullptr) != expect_found)
         state.SkipWithError("unexpected lookup result");
-    for (auto _ : state)
+    for (auto _ : state) // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         benchmark::DoNotOptimize(pwd_getpwnam(name.c_str()));
 }
 
@@ -159,7 +159,7 @@ void BM_GetgpnamFirstLine(benchmark::State &state) {
     std::string name = group_name(0);
     if (!pwd_getgpnam(name.c_str()))
         state.SkipWithError("no first group");
-    for (auto _ : state)
+    for (auto _ : state) // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         benchmark::DoNotOptimize(pwd_getgpnam(name.c_str()));
 }
 
@@ -167,7 +167,7 @@ void BM_GetgpgidFirstLine(benchmark::State &state) {
     use_groups_of(static_cast<int>(state.range(0)));
     if (!pwd_getgpgid(300))
         state.SkipWithError("no first group");
-    for (auto _ : state)
+    for (auto _ : state) // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         benchmark::DoNotOptimize(pwd_getgpgid(300));
 }
 
@@ -175,14 +175,14 @@ void BM_GetpwnamRecentFile(benchmark::State &state) {
     const Site &s = site(10000);
     s.make_future();
     pwd_getpwnam("user005000");
-    for (auto _ : state)
+    for (auto _ : state) // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         benchmark::DoNotOptimize(pwd_getpwnam("user005000"));
     s.make_old();
 }
 
 void BM_Reload(benchmark::State &state) {
     site(static_cast<int>(state.range(0))).make_old();
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         _pwd_finalize(pwd_userlist);
         benchmark::DoNotOptimize(pwd_getpwnam("user000000"));
     }
@@ -225,7 +225,7 @@ void command(benchmark::State &state, bool group, bool last) {
     const std::string &file = group ? s.group : s.passwd;
     double floor = 0, total = 0;
     long rss = 0, floor_rss = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the benchmark loop idiom
         Run f = launch({ACCT_FLOOR, file, name});
         Run c = launch({program(), "--root", s.root, group ? "group" : "user", name});
         if (f.status != 0 || c.status != 0)

@@ -105,6 +105,21 @@ std::string account_path(const char *file) {
 // record is the one it saw: a chain that was freed and loaded again is a
 // new load even where it reuses the old head's address, and a chain a
 // caller put in place (perhaps where the freed head was) is walked.
+// True when two records hold the same fields and links (padding aside).
+bool same_record(const pwd_user &a, const pwd_user &b) noexcept {
+    return std::memcmp(a.name, b.name, sizeof a.name) == 0 &&
+           std::memcmp(a.passwd, b.passwd, sizeof a.passwd) == 0 && a.uid == b.uid && a.gid == b.gid &&
+           std::memcmp(a.gecos, b.gecos, sizeof a.gecos) == 0 &&
+           std::memcmp(a.home, b.home, sizeof a.home) == 0 &&
+           std::memcmp(a.shell, b.shell, sizeof a.shell) == 0 && a.next == b.next;
+}
+
+bool same_record(const pwd_group &a, const pwd_group &b) noexcept {
+    return std::memcmp(a.name, b.name, sizeof a.name) == 0 &&
+           std::memcmp(a.passwd, b.passwd, sizeof a.passwd) == 0 && a.gid == b.gid &&
+           a.members == b.members && a.next == b.next;
+}
+
 template <class Record, int Record::*Id> class chain_index {
   public:
     void clear() noexcept {
@@ -122,7 +137,7 @@ template <class Record, int Record::*Id> class chain_index {
             head_ = list;
             load_ = load;
             if (list)
-                std::memcpy(&head_seen_, list, sizeof head_seen_);
+                head_seen_ = *list;
         } catch (const std::bad_alloc &) {
             clear(); // lookups fall back to the walk
         }
@@ -152,13 +167,12 @@ template <class Record, int Record::*Id> class chain_index {
 
   private:
     bool covers(const Record *list, unsigned long load) const noexcept {
-        return list && list == head_ && load == load_ &&
-               std::memcmp(list, &head_seen_, sizeof head_seen_) == 0;
+        return list && list == head_ && load == load_ && same_record(*list, head_seen_);
     }
 
     const Record *head_ = nullptr;
     unsigned long load_ = 0; // the load that made the chain at head_
-    Record head_seen_{};     // the head record as loaded, byte for byte
+    Record head_seen_{};     // a copy of the head record as loaded
     std::unordered_map<std::string_view, Record *> by_name_;
     std::unordered_map<int, Record *> by_id_;
 };

@@ -147,7 +147,7 @@ namespace {
 // Read from the end of a file at a time: large enough that the calls cost
 // little, small enough to stay in the processor's cache and to need no
 // fresh pages (which on a loaded host cost more than reading the bytes).
-constexpr std::size_t kBlock = 128 * 1024;
+constexpr std::size_t kBlock = std::size_t{128} * 1024;
 
 } // namespace
 

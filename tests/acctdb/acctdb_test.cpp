@@ -42,8 +42,8 @@ void reset_module() {
 
 std::string passwd_line(int i) {
     char line[200];
-    std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n", i, i,
-                  100 + i, 300 + i % 7, 1617235200 + i);
+    (void)std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n", i,
+                        i, 100 + i, 300 + i % 7, 1617235200 + i);
     return line;
 }
 
