@@ -1,23 +1,20 @@
 #include "acctdb.h"
 
-#include <cctype>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
-#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include <sys/stat.h>
 
+#include "acctscan.h"
 #include "internal.h"
 #include "linefile.h"
-#include "tokens.h"
 
 extern "C" {
 char *_etcdir = nullptr;
@@ -68,55 +65,30 @@ std::size_t hash_of(const lfr_reader &reader) {
     return std::hash<std::string_view>{}(bytes);
 }
 
-// A decimal id as far as it forms a number ("12abc" is 12, "abc" is 0).
-// False when the number lies outside the int range.
-bool read_id(std::string_view text, int &id) {
-    std::int64_t value = 0;
-    if (!sk::read_leading_int64(text, value) || value < INT_MIN || value > INT_MAX)
-        return false;
-    id = static_cast<int>(value);
-    return true;
-}
-
-// Copies a field into its slot; false when it does not fit whole.
-bool fill(char *slot, std::size_t width, const char *field) {
-    return sk::copy_field(slot, width, field);
-}
-
 // A new record for a passwd line, or nullptr for a line that is skipped.
-pwd_user *parse_user(const char *line) {
-    sk::tokens t(line, ":");
-    if (t.left() != 7)
+pwd_user *parse_user(std::string_view line) {
+    std::optional<sk::acct::user_fields> f = sk::acct::split_user(line);
+    if (!f)
         return nullptr;
     auto *u = static_cast<pwd_user *>(std::calloc(1, sizeof(pwd_user)));
     if (!u)
-        return nullptr;
-    bool ok = fill(u->name, sizeof u->name, t.peek(0)) && fill(u->passwd, sizeof u->passwd, t.peek(1)) &&
-              read_id(t.peek(2), u->uid) && read_id(t.peek(3), u->gid) &&
-              fill(u->gecos, sizeof u->gecos, t.peek(4)) && fill(u->home, sizeof u->home, t.peek(5)) &&
-              fill(u->shell, sizeof u->shell, t.peek(6));
-    if (!ok) {
-        std::free(u);
-        return nullptr;
-    }
+        throw std::bad_alloc();
+    sk::acct::fill_user(*f, *u);
     return u;
 }
 
 // A new record for a group line, or nullptr for a line that is skipped.
-pwd_group *parse_group(const char *line) {
-    sk::tokens t(line, ":");
-    if (t.left() < 3)
+pwd_group *parse_group(std::string_view line) {
+    std::optional<sk::acct::group_fields> f = sk::acct::split_group(line);
+    if (!f)
         return nullptr;
     auto *g = static_cast<pwd_group *>(std::calloc(1, sizeof(pwd_group)));
     if (!g)
-        return nullptr;
-    bool ok = fill(g->name, sizeof g->name, t.peek(0)) && fill(g->passwd, sizeof g->passwd, t.peek(1)) &&
-              read_id(t.peek(2), g->gid);
-    if (ok && t.left() > 3)
-        ok = (g->members = sk::dup_text(t.peek(3))) != nullptr;
-    if (!ok) {
+        throw std::bad_alloc();
+    sk::acct::fill_group(*f, *g);
+    if (f->members && !(g->members = sk::dup_text(*f->members))) {
         std::free(g);
-        return nullptr;
+        throw std::bad_alloc();
     }
     return g;
 }
@@ -126,52 +98,140 @@ std::string account_path(const char *file) {
     return dir ? std::string(dir) + "/" + file : std::string();
 }
 
-// Builds the passwd cache from the reader's lines: each record goes to the
-// head, so the file's last line comes first.
-// Lookups by name and by uid over the loaded list, built for the head it
-// indexes: any other list in pwd_userlist is walked as before. Walking from
+// Lookups by name and by id over a chain the module loaded. Walking from
 // the head (the file's last line) and keeping the first record of each key
-// makes the later line win, as the linear walk does.
-struct user_index {
-    const pwd_user *head = nullptr;
-    std::unordered_map<std::string_view, pwd_user *> by_name;
-    std::unordered_map<int, pwd_user *> by_uid;
+// makes the later line win, as the linear walk does. The index answers only
+// for the chain of the load it was built after, and only while the head
+// record is the one it saw: a chain that was freed and loaded again is a
+// new load even where it reuses the old head's address, and a chain a
+// caller put in place (perhaps where the freed head was) is walked.
+// True when two records hold the same fields and links (padding aside).
+bool same_record(const pwd_user &a, const pwd_user &b) noexcept {
+    return std::memcmp(a.name, b.name, sizeof a.name) == 0 &&
+           std::memcmp(a.passwd, b.passwd, sizeof a.passwd) == 0 && a.uid == b.uid && a.gid == b.gid &&
+           std::memcmp(a.gecos, b.gecos, sizeof a.gecos) == 0 &&
+           std::memcmp(a.home, b.home, sizeof a.home) == 0 &&
+           std::memcmp(a.shell, b.shell, sizeof a.shell) == 0 && a.next == b.next;
+}
 
-    void clear() {
-        head = nullptr;
-        by_name.clear();
-        by_uid.clear();
+bool same_record(const pwd_group &a, const pwd_group &b) noexcept {
+    return std::memcmp(a.name, b.name, sizeof a.name) == 0 &&
+           std::memcmp(a.passwd, b.passwd, sizeof a.passwd) == 0 && a.gid == b.gid &&
+           a.members == b.members && a.next == b.next;
+}
+
+template <class Record, int Record::*Id> class chain_index {
+  public:
+    void clear() noexcept {
+        head_ = nullptr;
+        by_name_.clear();
+        by_id_.clear();
     }
-    void build(pwd_user *list) {
+    void build(Record *list, unsigned long load) {
         clear();
         try {
-            for (pwd_user *u = list; u; u = u->next) {
-                by_name.emplace(u->name, u);
-                by_uid.emplace(u->uid, u);
+            for (Record *r = list; r; r = r->next) {
+                by_name_.emplace(r->name, r);
+                by_id_.emplace(r->*Id, r);
             }
-            head = list;
+            head_ = list;
+            load_ = load;
+            if (list)
+                head_seen_ = *list;
         } catch (const std::bad_alloc &) {
             clear(); // lookups fall back to the walk
         }
     }
-    bool covers(const pwd_user *list) const { return list && list == head; }
+    bool built_for(const Record *list) const noexcept { return list && list == head_; }
+
+    Record *find_name(Record *list, unsigned long load, const char *name) const {
+        if (covers(list, load)) {
+            auto it = by_name_.find(name);
+            return it == by_name_.end() ? nullptr : it->second;
+        }
+        for (Record *r = list; r; r = r->next)
+            if (std::strcmp(r->name, name) == 0)
+                return r;
+        return nullptr;
+    }
+    Record *find_id(Record *list, unsigned long load, int id) const {
+        if (covers(list, load)) {
+            auto it = by_id_.find(id);
+            return it == by_id_.end() ? nullptr : it->second;
+        }
+        for (Record *r = list; r; r = r->next)
+            if (r->*Id == id)
+                return r;
+        return nullptr;
+    }
+
+  private:
+    bool covers(const Record *list, unsigned long load) const noexcept {
+        return list && list == head_ && load == load_ && same_record(*list, head_seen_);
+    }
+
+    const Record *head_ = nullptr;
+    unsigned long load_ = 0; // the load that made the chain at head_
+    Record head_seen_{};     // a copy of the head record as loaded
+    std::unordered_map<std::string_view, Record *> by_name_;
+    std::unordered_map<int, Record *> by_id_;
 };
+
+using user_index = chain_index<pwd_user, &pwd_user::uid>;
+using group_index = chain_index<pwd_group, &pwd_group::gid>;
+
+// Loads made so far, counted apart for each file.
+unsigned long user_loads = 0;
+unsigned long group_loads = 0;
 
 user_index &users_index() {
     static user_index index;
     return index;
 }
 
-void load_users(sk::line_file &file, const struct stat &st) {
-    pwd_user *head = nullptr;
-    if (!file.each_line([&](const char *line, int, int64_t) {
-            if (pwd_user *u = parse_user(line)) {
-                u->next = head;
-                head = u;
+group_index &groups_index() {
+    static group_index index;
+    return index;
+}
+
+void free_chain(pwd_user *head) noexcept {
+    while (head) {
+        pwd_user *next = head->next;
+        std::free(head);
+        head = next;
+    }
+}
+
+void free_chain(pwd_group *head) noexcept {
+    while (head) {
+        pwd_group *next = head->next;
+        std::free(head->members);
+        std::free(head);
+        head = next;
+    }
+}
+
+// The records of the reader's lines, each put at the head, so that the
+// file's last line comes first; nothing is kept when memory runs out.
+template <class Record> Record *load_chain(const lfr_reader &reader, Record *(*parse)(std::string_view)) {
+    Record *head = nullptr;
+    try {
+        sk::acct::each_line({reader.data, static_cast<std::size_t>(reader.size)}, [&](std::string_view line) {
+            if (Record *r = parse(line)) {
+                r->next = head;
+                head = r;
             }
-        }))
-        throw std::bad_alloc();
+        });
+    } catch (const std::bad_alloc &) {
+        free_chain(head);
+        throw;
+    }
+    return head;
+}
+
+void load_users(sk::line_file &file, const struct stat &st) {
     const lfr_reader &reader = file.reader();
+    pwd_user *head = load_chain(reader, parse_user);
     pwd_userlist = head;
     pwd_lastupdate = st.st_mtime;
     source.loaded = true;
@@ -182,7 +242,7 @@ void load_users(sk::line_file &file, const struct stat &st) {
     source.mtime = st.st_mtim;
     source.content = hash_of(reader);
     source.racy = is_racy(st.st_mtim);
-    users_index().build(head);
+    users_index().build(head, ++user_loads);
 }
 
 pwd_user *reload_users() {
@@ -215,18 +275,9 @@ pwd_group *reload_groups() {
     sk::line_file file;
     if (path.empty() || !file.open(path.c_str()))
         return nullptr;
-    pwd_group *head = nullptr;
-    // Empty lines are skipped like any line without three fields; the
-    // groups after one are read as well.
-    if (!file.each_line([&](const char *line, int, int64_t) {
-            if (pwd_group *g = parse_group(line)) {
-                g->next = head;
-                head = g;
-            }
-        }))
-        throw std::bad_alloc();
-    pwd_grouplist = head;
-    return head;
+    pwd_grouplist = load_chain(file.reader(), parse_group);
+    groups_index().build(pwd_grouplist, ++group_loads);
+    return pwd_grouplist;
 }
 
 } // namespace
@@ -273,53 +324,31 @@ extern "C" void _pwd_finalize(pwd_user *head) {
     }
     if (head && head == pwd_userlist)
         pwd_userlist = nullptr;
-    if (users_index().covers(head))
+    if (users_index().built_for(head))
         users_index().clear();
-    while (head) {
-        pwd_user *next = head->next;
-        std::free(head);
-        head = next;
-    }
+    free_chain(head);
 }
 
 extern "C" pwd_user *pwd_getpwnam(const char *name) {
     pwd_userlist = _pwd_reload();
     if (!name)
         return nullptr;
-    if (const user_index &index = users_index(); index.covers(pwd_userlist)) {
-        auto it = index.by_name.find(name);
-        return it == index.by_name.end() ? nullptr : it->second;
-    }
-    for (pwd_user *u = pwd_userlist; u; u = u->next)
-        if (std::strcmp(u->name, name) == 0)
-            return u;
-    return nullptr;
+    return users_index().find_name(pwd_userlist, user_loads, name);
 }
 
 extern "C" pwd_user *pwd_getpwuid(int uid) {
     pwd_userlist = _pwd_reload();
-    if (const user_index &index = users_index(); index.covers(pwd_userlist)) {
-        auto it = index.by_uid.find(uid);
-        return it == index.by_uid.end() ? nullptr : it->second;
-    }
-    for (pwd_user *u = pwd_userlist; u; u = u->next)
-        if (u->uid == uid)
-            return u;
-    return nullptr;
+    return users_index().find_id(pwd_userlist, user_loads, uid);
 }
 
 extern "C" pwd_group *pwd_getgpnam(const char *name) {
     if (!name)
         return nullptr;
-    for (pwd_group *g = _pwd_grpreload(); g; g = g->next)
-        if (std::strcmp(g->name, name) == 0)
-            return g;
-    return nullptr;
+    pwd_group *list = _pwd_grpreload(); // first: it may load, which counts
+    return groups_index().find_name(list, group_loads, name);
 }
 
 extern "C" pwd_group *pwd_getgpgid(int gid) {
-    for (pwd_group *g = _pwd_grpreload(); g; g = g->next)
-        if (g->gid == gid)
-            return g;
-    return nullptr;
+    pwd_group *list = _pwd_grpreload();
+    return groups_index().find_id(list, group_loads, gid);
 }

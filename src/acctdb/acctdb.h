@@ -10,6 +10,8 @@
  * the int range, or with a field longer than its slot below are skipped, so
  * a record always holds its line's fields whole. Ids that are no number read
  * as 0. When two lines carry the same name or id, the later line is found.
+ * Lookups in a loaded cache take the same time at any size: both files are
+ * indexed by name and by id as they are loaded.
  *
  * The passwd file is read again whenever it changed since the last load: its
  * modification time (to the nanosecond), size and identity are compared on

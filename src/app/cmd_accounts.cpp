@@ -1,6 +1,9 @@
-// sitekit user / group: lookups in the daemon's passwd and group files
-// through the account file cache.
+// sitekit user / group: lookups in the daemon's passwd and group files.
+// One lookup reads each file once and stops at the answer (the one-pass
+// scan of acctscan): it gives what the account file cache would, without
+// building the cache.
 #include "acctdb.h"
+#include "acctscan.h"
 #include "commands.h"
 #include "internal.h"
 
@@ -30,6 +33,12 @@ bool all_digits(const std::string &s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// The path of an account file in the folder in use; empty when memory ran out.
+std::string account_path(const char *file) {
+    const char *dir = _pwd_get_etcdir();
+    return dir ? std::string(dir) + "/" + file : std::string();
+}
+
 // Sets the folder of the account files and checks that file can be read.
 // Returns kOk or the exit status after a message.
 int open_accounts(Invocation &inv, const Parsed &p, const char *file, std::string_view usage) {
@@ -38,8 +47,9 @@ int open_accounts(Invocation &inv, const Parsed &p, const char *file, std::strin
             return usage_error(inv, "the folder " + *etc + " does not exist", usage);
         pwd_set_etcdir(etc->c_str());
     }
-    const char *dir = _pwd_get_etcdir();
-    std::string path = std::string(dir ? dir : "") + "/" + file;
+    std::string path = account_path(file);
+    if (path.empty())
+        return fail(inv, kRefused, std::string("out of memory finding the ") + file + " file");
     if (regular_file f = open_regular(path.c_str(), O_RDONLY); !f)
         return fail(inv, kRefused,
                     "cannot read " + path + ": " + open_reason(f) + " (check --root or --etc)");
@@ -60,10 +70,8 @@ std::optional<int> as_id(Invocation &inv, const std::string &key, std::string_vi
     return static_cast<int>(*v);
 }
 
-std::vector<std::string> split_members(const char *members) {
+std::vector<std::string> split_members(std::string_view members) {
     std::vector<std::string> out;
-    if (members == nullptr)
-        return out;
     std::string_view rest = members;
     while (!rest.empty()) {
         auto comma = rest.find(',');
@@ -87,15 +95,13 @@ int cmd_user(Invocation &inv, const Parsed *p) {
     auto id = as_id(inv, key, kUserUsage, bad);
     if (bad)
         return kUsage;
-    pwd_user *u = id ? pwd_getpwuid(*id) : nullptr;
-    if (u == nullptr)
-        u = pwd_getpwnam(key.c_str());
-    if (u == nullptr)
+    pwd_user user{};
+    if (!acct::scan_user(account_path("passwd").c_str(), {id, key}, user))
         return fail(inv, kRefused, "no user '" + key + "' in the passwd file");
-    // Copy before the group lookup, which may not reload passwd but keeps this simple.
-    pwd_user user = *u;
-    pwd_group *g = pwd_getgpgid(user.gid);
-    std::string group = g ? std::string(field_view(g->name, sizeof g->name)) : "";
+    acct::found_group g;
+    std::string group;
+    if (acct::scan_group(account_path("group").c_str(), {user.gid, std::nullopt}, g))
+        group = field_view(g.record.name, sizeof g.record.name);
     auto text = [](const char *field, size_t width) { return std::string(field_view(field, width)); };
     if (want_json(inv, *p)) {
         std::printf("%s\n", JsonObject()
@@ -109,11 +115,10 @@ int cmd_user(Invocation &inv, const Parsed *p) {
                                 .text()
                                 .c_str());
     } else {
-        std::printf("name:  %s\nuid:   %d\ngid:   %d%s%s\ngecos: %s\nhome:  %s\nshell: %s\n",
-                    text(user.name, sizeof user.name).c_str(), user.uid, user.gid, group.empty() ? "" : " ",
-                    group.empty() ? "" : ("(" + group + ")").c_str(),
-                    text(user.gecos, sizeof user.gecos).c_str(), text(user.home, sizeof user.home).c_str(),
-                    text(user.shell, sizeof user.shell).c_str());
+        std::printf("name:  %s\nuid:   %d\ngid:   %d%s%s%s\ngecos: %s\nhome:  %s\nshell: %s\n",
+                    text(user.name, sizeof user.name).c_str(), user.uid, user.gid, group.empty() ? "" : " (",
+                    group.c_str(), group.empty() ? "" : ")", text(user.gecos, sizeof user.gecos).c_str(),
+                    text(user.home, sizeof user.home).c_str(), text(user.shell, sizeof user.shell).c_str());
     }
     return kOk;
 }
@@ -128,25 +133,32 @@ int cmd_group(Invocation &inv, const Parsed *p) {
     auto id = as_id(inv, key, kGroupUsage, bad);
     if (bad)
         return kUsage;
-    pwd_group *g = id ? pwd_getgpgid(*id) : nullptr;
-    if (g == nullptr)
-        g = pwd_getgpnam(key.c_str());
-    if (g == nullptr)
+    acct::found_group g;
+    if (!acct::scan_group(account_path("group").c_str(), {id, key}, g))
         return fail(inv, kRefused, "no group '" + key + "' in the group file");
-    std::string name(field_view(g->name, sizeof g->name));
-    auto members = split_members(g->members);
+    std::string name(field_view(g.record.name, sizeof g.record.name));
+    auto members = split_members(g.members);
     if (want_json(inv, *p)) {
+        // Appended piece by piece: "," + json_string(...) trips a false
+        // -Wrestrict in g++ 12's inlined string concatenation.
         std::string list = "[";
-        for (size_t i = 0; i < members.size(); ++i)
-            list += (i ? "," : "") + json_string(members[i]);
+        for (size_t i = 0; i < members.size(); ++i) {
+            if (i)
+                list += ',';
+            list += json_string(members[i]);
+        }
         list += "]";
-        std::printf("%s\n",
-                    JsonObject().str("name", name).num("gid", g->gid).raw("members", list).text().c_str());
+        std::printf(
+            "%s\n",
+            JsonObject().str("name", name).num("gid", g.record.gid).raw("members", list).text().c_str());
     } else {
         std::string list;
-        for (size_t i = 0; i < members.size(); ++i)
-            list += (i ? " " : "") + members[i];
-        std::printf("name:    %s\ngid:     %d\nmembers: %s\n", name.c_str(), g->gid, list.c_str());
+        for (size_t i = 0; i < members.size(); ++i) {
+            if (i)
+                list += ' ';
+            list += members[i];
+        }
+        std::printf("name:    %s\ngid:     %d\nmembers: %s\n", name.c_str(), g.record.gid, list.c_str());
     }
     return kOk;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,30 +13,37 @@
 
 #include <gtest/gtest.h>
 
+#include "acctscan.h"
+#include "linefile.h"
 #include "testsupport.h"
 
 namespace {
 
 using sktest::write_file;
 
-// The caches are process-wide: every test starts from an empty module.
-void reset_module() {
-    _pwd_finalize(pwd_userlist);
-    pwd_userlist = nullptr;
-    pwd_lastupdate = 0;
+// The group chain as a caller frees it: the module has no call for it.
+void free_groups() {
     while (pwd_grouplist) {
         pwd_group *next = pwd_grouplist->next;
         std::free(pwd_grouplist->members);
         std::free(pwd_grouplist);
         pwd_grouplist = next;
     }
+}
+
+// The caches are process-wide: every test starts from an empty module.
+void reset_module() {
+    _pwd_finalize(pwd_userlist);
+    pwd_userlist = nullptr;
+    pwd_lastupdate = 0;
+    free_groups();
     pwd_set_etcdir(nullptr);
 }
 
 std::string passwd_line(int i) {
     char line[200];
-    std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n", i, i,
-                  100 + i, 300 + i % 7, 1617235200 + i);
+    (void)std::snprintf(line, sizeof line, "user%03d:$1$s%03d$abcdefghijklm:%d:%d:%d:/site:/bin/false\n", i,
+                        i, 100 + i, 300 + i % 7, 1617235200 + i);
     return line;
 }
 
@@ -339,6 +348,175 @@ TEST_F(Acctdb, GroupFileIsReadOnceItGaveARecord) {
     write_file(group, "newgroup:x:77:\n");
     EXPECT_EQ(pwd_getgpnam("newgroup"), nullptr);
     EXPECT_NE(pwd_getgpnam("grp5"), nullptr);
+}
+
+// An account file of a few blocks of the one-pass scan: names and ids
+// repeat, some lines are skipped by the cache (wrong field count, a field
+// too long, an id out of range), lines end in LF, CR LF or a lone CR, some
+// hold a NUL byte, and one skipped line is longer than a block.
+// prefix followed by n; built by appending, which keeps g++ 12 from a false
+// -Wrestrict on a literal joined to a temporary string.
+std::string numbered(const char *prefix, int n) {
+    std::string text(prefix);
+    text += std::to_string(n);
+    return text;
+}
+
+std::string tangled_file(bool group, unsigned seed) {
+    std::mt19937 rnd(seed);
+    auto pick = [&](int n) { return static_cast<int>(rnd() % static_cast<unsigned>(n)); };
+    const char *ends[] = {"\n", "\r\n", "\r", "\n\n", "\r\r\n"};
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        std::string line = numbered("n", pick(400)) + numbered(":x:", pick(400)) + ":";
+        if (group)
+            line += pick(4) ? numbered("m", pick(99)) + numbered(",m", i) : "";
+        else
+            line += std::to_string(pick(50)) + ":" + std::string(pick(60), 'g') + ":/site:/bin/false";
+        switch (pick(40)) {
+        case 0:
+            line += ":extra";
+            break;
+        case 1:
+            line.erase(line.rfind(':'));
+            break;
+        case 2:
+            line.insert(line.find(":x:") + 1, std::string(30, 'p'));
+            break;
+        case 3:
+            line.insert(line.find(":x:") + 3, "99999999999");
+            break;
+        case 4:
+            line.insert(line.size() / 2, 1, '\0');
+            break;
+        default:
+            break;
+        }
+        if (i == 1500)
+            line += std::string(150000, 'm'); // a member list, or a shell too long
+        text += line;
+        text += ends[pick(5)];
+    }
+    text += numbered("n", 1) + std::string(200000, 'z') + ":x:1:1:g:/h:/s\n";
+    return text;
+}
+
+std::string name_of(const pwd_user *u) {
+    return u ? std::string(u->name) + "|" + u->passwd + "|" + std::to_string(u->uid) + "|" +
+                   std::to_string(u->gid) + "|" + u->gecos + "|" + u->home + "|" + u->shell
+             : "none";
+}
+
+std::string name_of(const pwd_group *g, const char *members) {
+    return g ? std::string(g->name) + "|" + g->passwd + "|" + std::to_string(g->gid) + "|" +
+                   (members ? members : "NULL")
+             : "none";
+}
+
+// Forward in memory and backward from the file in blocks of any size, the
+// lines with text are those the line file reader hands out, cut at a NUL.
+TEST_F(Acctdb, LinesAreSplitAsTheLineFileReaderSplitsThem) {
+    using namespace std::string_literals;
+    std::string text = "\r\nfirst\r\r\n\nx\0hidden\rsecond\n\0gone\n"s + tangled_file(true, 3) + "\rlast";
+    write_file(group, text);
+    std::vector<std::string> read;
+    sk::line_file file;
+    ASSERT_TRUE(file.open(group.c_str()));
+    file.each_line([&](const char *line, int, int64_t) {
+        if (*line)
+            read.emplace_back(line);
+    });
+    std::vector<std::string> forward;
+    sk::acct::each_line(text, [&](std::string_view line) { forward.emplace_back(line); });
+    EXPECT_EQ(forward, read);
+    ASSERT_EQ(read[1], "x");
+    for (std::size_t block : {1, 2, 3, 7, 4096, 1 << 20}) {
+        std::vector<std::string> backward;
+        EXPECT_TRUE(sk::acct::each_file_line_backward(group.c_str(), block, [&](std::string_view line) {
+            backward.emplace(backward.begin(), line);
+            return false;
+        }));
+        EXPECT_EQ(backward, read) << block;
+    }
+}
+
+// The one-pass scans give what the cache gives for every name and id, by
+// itself and for a command's "id first, then name".
+TEST_F(Acctdb, OnePassScanAnswersAsTheCache) {
+    write_file(passwd, tangled_file(false, 1));
+    write_file(group, tangled_file(true, 2));
+    for (int k = -1; k < 410; k += 2) {
+        const std::string name = numbered("n", k), other = numbered("n", 3 * k + 1);
+        const std::optional<int> no_id;
+        const std::optional<std::string_view> no_name;
+        const sk::acct::lookup_key keys[] = {{k, no_name}, {no_id, name}, {k, name}, {k + 1, other}};
+        for (const sk::acct::lookup_key &key : keys) {
+            SCOPED_TRACE(std::to_string(key.id.value_or(-2)) + " " + std::string(key.name.value_or("-")));
+            std::string wanted_name(key.name.value_or(""));
+            pwd_user *u = key.id ? pwd_getpwuid(*key.id) : nullptr;
+            if (!u && key.name)
+                u = pwd_getpwnam(wanted_name.c_str());
+            pwd_user scanned{};
+            bool found = sk::acct::scan_user(passwd.c_str(), key, scanned);
+            EXPECT_EQ(found ? name_of(&scanned) : "none", name_of(u));
+
+            pwd_group *g = key.id ? pwd_getgpgid(*key.id) : nullptr;
+            if (!g && key.name)
+                g = pwd_getgpnam(wanted_name.c_str());
+            sk::acct::found_group sg;
+            found = sk::acct::scan_group(group.c_str(), key, sg);
+            EXPECT_EQ(found ? name_of(&sg.record, sg.has_members ? sg.members.c_str() : nullptr) : "none",
+                      name_of(g, g ? g->members : nullptr));
+        }
+    }
+}
+
+// The group index gives the later of two valid lines (the earlier where the
+// later is skipped), and answers from the new file once the chain was freed
+// and loaded again, also from a file that shrank.
+TEST_F(Acctdb, GroupIndexFollowsTheLinearRuleAcrossReloads) {
+    struct version {
+        std::string text;
+        std::vector<std::pair<const char *, int>> gid_of_name; // -1: not found
+        std::vector<std::pair<int, const char *>> name_of_gid; // NULL: not found
+    };
+    const std::vector<version> versions = {
+        {site_group(300) + "dup:x:1:first\nsame:x:5:a\ndup:x:2:second\nother:x:5:b\nsame:x\nlast:x:6\n",
+         {{"dup", 2}, {"same", 5}, {"other", 5}, {"grp300", 600}, {"last", 6}, {"gone", -1}},
+         {{1, "dup"}, {2, "dup"}, {5, "other"}, {600, "grp300"}, {7, nullptr}}},
+        {"other:x:7:\ndup:x:8:\nsame:x:9:\n",
+         {{"other", 7}, {"dup", 8}, {"same", 9}, {"grp300", -1}, {"last", -1}},
+         {{7, "other"}, {5, nullptr}, {600, nullptr}}},
+        {"last:x:10:\n",
+         {{"last", 10}, {"dup", -1}, {"other", -1}},
+         {{10, "last"}, {7, nullptr}, {8, nullptr}}},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const version &v : versions) {
+            SCOPED_TRACE(v.text.substr(0, 40));
+            free_groups(); // freed and loaded again, perhaps at the old head's address
+            write_file(group, v.text);
+            for (auto [name, gid] : v.gid_of_name) {
+                pwd_group *g = pwd_getgpnam(name);
+                EXPECT_EQ(g ? g->gid : -1, gid) << name;
+            }
+            for (auto [gid, name] : v.name_of_gid) {
+                pwd_group *g = pwd_getgpgid(gid);
+                EXPECT_STREQ(g ? g->name : nullptr, name) << gid;
+            }
+        }
+    }
+    EXPECT_STREQ(pwd_getgpgid(10)->members, "");
+
+    // A chain the caller put in place is what lookups read.
+    free_groups();
+    pwd_grouplist = static_cast<pwd_group *>(std::calloc(1, sizeof(pwd_group)));
+    (void)std::snprintf(pwd_grouplist->name, sizeof pwd_grouplist->name, "mine");
+    pwd_grouplist->gid = 42;
+    EXPECT_EQ(pwd_getgpnam("mine"), pwd_grouplist);
+    EXPECT_EQ(pwd_getgpgid(42), pwd_grouplist);
+    EXPECT_EQ(pwd_getgpnam("last"), nullptr);
+    EXPECT_EQ(pwd_getgpgid(10), nullptr);
 }
 
 } // namespace
