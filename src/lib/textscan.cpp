@@ -70,18 +70,6 @@ const char *find_stop_sse2(const char *p, const char *end, bool with_nul) {
     return p;
 }
 
-using find_stop_fn = const char *(*)(const char *, const char *, bool);
-
-find_stop_fn pick_find_stop() {
-#if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2"))
-        return find_stop_avx2;
-#endif
-    return find_stop_sse2;
-}
-
-const find_stop_fn find_stop = pick_find_stop();
-
 // A block for size bytes plus one, from the heap. A large block is aligned
 // to 2 MiB and advised for huge pages. On the virtual machines sites run on,
 // a 4 KiB page of fresh memory costs the host a fault on first touch, and
@@ -131,17 +119,22 @@ extern "C" int lfr_open(lfr_reader *reader, const char *path) {
     return 0;
 }
 
-extern "C" int lfr_getline(lfr_reader *reader, char *dest, int max_len) {
+namespace {
+
+// The body of lfr_getline, with the line-end scan of one processor kind
+// inlined into it.
+template <const char *(*find)(const char *, const char *, bool)>
+__attribute__((always_inline)) inline int getline_with(lfr_reader *reader, char *dest, int max_len) {
     if (reader->data == nullptr || reader->pos < 0 || reader->pos >= reader->size)
         return -1;
     if (max_len < 0)
         max_len = 0;
     const char *start = reader->data + reader->pos;
     const char *end = reader->data + reader->size;
-    const char *stop = find_stop(start, end, true);
+    const char *stop = find(start, end, true);
     const char *line_end = stop;
     if (stop < end && *stop == '\0')
-        line_end = find_stop(stop, end, false);
+        line_end = find(stop, end, false);
 
     int64_t line_len = line_end - start;
     int count = static_cast<int>(std::min<int64_t>(line_len, max_len));
@@ -160,6 +153,34 @@ extern "C" int lfr_getline(lfr_reader *reader, char *dest, int max_len) {
         pos += 1;
     reader->pos = pos;
     return count;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) int getline_avx2(lfr_reader *reader, char *dest, int max_len) {
+    return getline_with<find_stop_avx2>(reader, dest, max_len);
+}
+#endif
+
+int getline_sse2(lfr_reader *reader, char *dest, int max_len) {
+    return getline_with<find_stop_sse2>(reader, dest, max_len);
+}
+
+using getline_fn = int (*)(lfr_reader *, char *, int);
+
+getline_fn pick_getline() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return getline_avx2;
+#endif
+    return getline_sse2;
+}
+
+const getline_fn getline_for_this_processor = pick_getline();
+
+} // namespace
+
+extern "C" int lfr_getline(lfr_reader *reader, char *dest, int max_len) {
+    return getline_for_this_processor(reader, dest, max_len);
 }
 
 extern "C" int lfr_close(lfr_reader *reader) {
