@@ -4,6 +4,7 @@
 #include "internal.h"
 #include "release.h"
 #include "settings.h"
+#include "sfvcheck.h"
 #include "uploadcheck.h"
 
 #include <cerrno>
@@ -23,7 +24,13 @@ constexpr std::string_view kCheckUsage =
 constexpr std::string_view kCheckHelp =
     "\n"
     "The upload check for the daemon's hook, which runs it with the uploaded\n"
-    "file's name, its directory and (ignored here) its CRC. By extension:\n"
+    "file's name, its directory and its CRC (hex; 0 or none: computed here).\n"
+    "  .sfv  parsed; refused when it is malformed or the release has an SFV\n"
+    "        that lists other files; markers NAME-missing are made for the\n"
+    "        listed files not there yet, and those there are verified;\n"
+    "  a file the release's SFV lists must have the listed CRC (its marker\n"
+    "  then goes); one it does not list is refused when it matches\n"
+    "  sfv_required. Then, by extension:\n"
     "  .zip  every entry is tested, unwanted entries are left out, chosen\n"
     "        files are extracted into DIR, the advertisement entry and the\n"
     "        archive comment are added, and the rebuilt archive replaces FILE;\n"
@@ -95,10 +102,16 @@ int cmd_check(Invocation &inv, const Parsed *p) {
         return usage_error(inv, "the uploaded file " + path + " does not exist or is not a file",
                            kCheckUsage);
 
+    unsigned long crc = 0;
+    if (p->operands.size() == 3 && !sfv_parse_crc(p->operands[2].c_str(), &crc))
+        return usage_error(inv, "the CRC '" + p->operands[2] + "' is not 1 to 8 hex digits", kCheckUsage);
+
     Table table;
     if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
         return rc;
     ht_put(&table.t, "user", user.c_str());
+    if (p->operands.size() == 3)
+        ht_put(&table.t, "crc", p->operands[2].c_str());
     int accepted = upload_check(&table.t, file.c_str(), dir.c_str());
     // The status is the verdict on the upload: the daemon deletes a refused
     // file, so a message that could not be shown must not refuse a good one.
@@ -127,7 +140,7 @@ int cmd_release(Invocation &inv, const Parsed *p) {
 
 const Command check_command{
     .name = "check",
-    .summary = "check FILE DIR: the upload check (ZIP and NFO) for the daemon's hook",
+    .summary = "check FILE DIR [CRC]: the upload check (SFV, ZIP and NFO) for the daemon's hook",
     .usage = kCheckUsage,
     .help = kCheckHelp,
     .options = kCheckOptions,

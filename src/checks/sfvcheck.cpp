@@ -61,7 +61,7 @@ std::optional<unsigned long> parse_hex(std::string_view text, std::size_t min, s
 
 std::string crc_text(unsigned long crc) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%08lX", crc & 0xffffffffUL);
+    (void)std::snprintf(buf, sizeof buf, "%08lX", crc & 0xffffffffUL);
     return buf;
 }
 
