@@ -255,6 +255,53 @@ int refuse(const Hook &h, const Failure &f) {
     return 0;
 }
 
+std::string missing_suffix(ht_table *table) {
+    const char *suffix = ht_get(table, "sfv_missing_suffix");
+    if (!suffix || !*suffix || std::strchr(suffix, '/'))
+        return SFV_MISSING_SUFFIX;
+    return suffix;
+}
+
+// Creates the empty marker of a missing file; whatever is at its name stays.
+void make_marker(const std::string &path) {
+    sk::unique_fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd && errno != EEXIST)
+        (void)std::fprintf(stderr, "%s: cannot create the marker: %s\n", path.c_str(), std::strerror(errno));
+}
+
+// Removes the marker of a file that arrived; only a regular file is a marker.
+void remove_marker(const std::string &path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(path.c_str()) != 0 && errno != ENOENT)
+        (void)std::fprintf(stderr, "%s: cannot remove the marker: %s\n", path.c_str(), std::strerror(errno));
+}
+
+std::string mismatch(unsigned long crc, const Entry &listed, const std::string &sfv) {
+    return "CRC-32 " + crc_text(crc) + " does not match " + crc_text(listed.crc) + " of the SFV " + sfv;
+}
+
+// Gives every listed file its place once the SFV is accepted: a marker for
+// each one that is not there yet or fails its CRC, none for the others.
+void place_files(const Hook &h, const Entries &entries) {
+    std::unordered_map<std::string, std::string> present; // lower-cased -> as named
+    for (std::string &name : names_in(h.dir))
+        present.emplace(sk::ascii_lowercase(name), std::move(name));
+    std::string suffix = missing_suffix(h.table);
+    for (const Entry &e : entries) {
+        std::string marker = h.dir + "/" + e.name + suffix;
+        auto it = present.find(sk::ascii_lowercase(e.name));
+        unsigned long crc = 0;
+        if (it == present.end() || file_crc(h.dir + "/" + it->second, crc)) {
+            make_marker(marker);
+        } else if (crc != e.crc) {
+            std::printf("%s: %s\n", it->second.c_str(), mismatch(crc, e, h.name).c_str());
+            make_marker(marker);
+        } else {
+            remove_marker(marker);
+        }
+    }
+}
+
 int check_sfv(const Hook &h) {
     Entries entries;
     if (std::optional<Failure> failed = load(h.path, entries))
@@ -263,6 +310,7 @@ int check_sfv(const Hook &h) {
     if (std::optional<std::string> first = release_sfv(h.dir, h.name, other);
         first && !same_entries(entries, other))
         return refuse(h, Failure{"the release already has the SFV " + *first + ", which lists other files"});
+    place_files(h, entries);
     return 1;
 }
 
@@ -309,8 +357,8 @@ int check_file(const Hook &h) {
         if (std::optional<Failure> failed = file_crc(h.path, crc))
             return refuse(h, *failed);
     if (crc != listed->crc)
-        return refuse(h, Failure{"CRC-32 " + crc_text(crc) + " does not match " + crc_text(listed->crc) +
-                                 " of the SFV " + *sfv});
+        return refuse(h, Failure{mismatch(crc, *listed, *sfv)});
+    remove_marker(h.dir + "/" + listed->name + missing_suffix(h.table));
     return 1;
 }
 

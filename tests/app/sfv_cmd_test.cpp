@@ -108,4 +108,32 @@ TEST_F(SfvRelease, CrcArgumentThatIsNotHexIsABadCommandLine) {
     EXPECT_EQ(snapshot(site.path()), before);
 }
 
+// What the release directory holds, folders marked with a "/".
+std::string listing(const std::string &dir) {
+    return sktest::run_command("cd " + sktest::quote(dir) + " && LC_ALL=C ls -A -p").out;
+}
+
+TEST_F(SfvRelease, MissingFilesGetMarkersUntilTheyArrive) {
+    write_file(site / "ftp-data/sitekit/checks.conf", "sfv_missing_suffix .missing\n");
+    // Before the SFV: one good file, one damaged, a folder at a marker's name.
+    ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
+    std::string bad = sktest::read_file(site / "packed/Some.r00");
+    bad[10] = '!';
+    write_file(rel + "/Some.r00", bad);
+    ASSERT_EQ(upload("", "Some.r00").status, 0);
+    sktest::make_dirs(rel + "/cover.zip.missing");
+
+    auto r = upload_sfv();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Some.r00: CRC-32 " + python_crc32(rel + "/Some.r00") + " does not match " +
+                         python_crc32(site / "packed/Some.r00") + " of the SFV some.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(sktest::read_file(rel + "/Some.r00.missing"), "");
+
+    EXPECT_EQ(upload("Some.r00", "Some.r00").status, 0);
+    EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
+    // The folder is not a marker of this check's making: it stays.
+    EXPECT_EQ(listing(rel), "Some.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+}
+
 } // namespace
