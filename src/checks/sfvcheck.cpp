@@ -20,6 +20,8 @@
 #include <zlib.h>
 
 #include "internal.h"
+#include "strmatch.h"
+#include "textfill.h"
 
 namespace {
 
@@ -302,6 +304,136 @@ void place_files(const Hook &h, const Entries &entries) {
     }
 }
 
+// The lock that serializes the changes to one release: its markers and tag.
+struct ReleaseLock {
+    explicit ReleaseLock(const std::string &dir)
+        : file(sk::open_regular((dir + "/" + kLockName).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0644)),
+          guard(file.fd.get()) {}
+    static constexpr const char *kLockName = ".sitekit-sfv.lock";
+    sk::regular_file file;
+    sk::flock_guard guard;
+};
+
+struct State {
+    std::size_t total = 0, files = 0;
+    unsigned long long bytes = 0;
+};
+
+// A tag template as a wildcard pattern: each variable may be anything.
+std::string tag_pattern(std::string_view tmpl) {
+    std::string out;
+    for (std::size_t i = 0; i < tmpl.size(); ++i) {
+        std::size_t close = tmpl.substr(i, 2) == "%{" ? tmpl.find('}', i + 2) : std::string_view::npos;
+        if (close != std::string_view::npos) {
+            out += '*';
+            i = close;
+        } else {
+            out += tmpl[i];
+        }
+    }
+    return out;
+}
+
+// A filled tag as a name in the release: "/" cannot be part of one.
+std::optional<std::string> tag_name(ht_table *table, const char *tmpl) {
+    sk::malloc_ptr<char> filled(util_replacer(table, tmpl));
+    if (!filled)
+        return std::nullopt;
+    std::string name(filled.get());
+    std::replace(name.begin(), name.end(), '/', '-');
+    if (name.empty() || name == "." || name == ".." || name.size() > SFV_NAME_MAX)
+        return std::nullopt;
+    return name;
+}
+
+// Makes the tag of the state and then removes the older tags (empty folders
+// whose names fit a tag template), so that one tag is always there.
+void update_tag(const Hook &h, const State &st, const std::vector<std::string> &names) {
+    const char *progress = ht_get(h.table, "sfv_progress");
+    const char *complete = ht_get(h.table, "sfv_complete");
+    bool done = st.files == st.total;
+    const char *tmpl = done ? complete : progress;
+    std::optional<std::string> tag = tmpl ? tag_name(h.table, tmpl) : std::nullopt;
+    if (tag && mkdir((h.dir + "/" + *tag).c_str(), 0755) != 0 && errno != EEXIST)
+        (void)std::fprintf(stderr, "%s/%s: cannot create the tag: %s\n", h.dir.c_str(), tag->c_str(),
+                           std::strerror(errno));
+    for (const char *t : {progress, complete}) {
+        if (!t)
+            continue;
+        std::string pattern = tag_pattern(t);
+        // A template of variables only would match every folder.
+        if (std::all_of(pattern.begin(), pattern.end(), [](char c) { return c == '*'; }))
+            continue;
+        for (const std::string &name : names)
+            if ((!tag || name != *tag) && strmatch_filename(pattern.c_str(), name.c_str(), 0))
+                (void)rmdir((h.dir + "/" + name).c_str()); // only an empty folder goes
+    }
+}
+
+void put_number(ht_table *table, const char *key, unsigned long long value) {
+    ht_put(table, key, std::to_string(value).c_str());
+}
+
+// Recomputes the release's state from its directory: a listed file counts
+// when it is there without a marker (so it passed its CRC check); every
+// listed file that is not there gets its marker back.
+void update_release(const Hook &h, const Entries &entries, std::string_view arrived) {
+    std::string suffix = missing_suffix(h.table);
+    std::vector<std::string> names = names_in(h.dir);
+    std::unordered_map<std::string, std::string> present;
+    for (const std::string &name : names)
+        present.emplace(sk::ascii_lowercase(name), name);
+    State st;
+    st.total = entries.size();
+    for (const Entry &e : entries) {
+        std::string marker = h.dir + "/" + e.name + suffix;
+        auto it = present.find(sk::ascii_lowercase(e.name));
+        struct stat file {};
+        bool there = it != present.end() && stat((h.dir + "/" + it->second).c_str(), &file) == 0 &&
+                     S_ISREG(file.st_mode);
+        if (!there) {
+            make_marker(marker);
+            continue;
+        }
+        if (sk::ascii_iequals(e.name, arrived))
+            remove_marker(marker);
+        struct stat m {};
+        if (lstat(marker.c_str(), &m) == 0 && S_ISREG(m.st_mode))
+            continue; // there, but not verified
+        ++st.files;
+        st.bytes += static_cast<unsigned long long>(file.st_size);
+    }
+    bool was_complete = false;
+    if (const char *complete = ht_get(h.table, "sfv_complete")) {
+        std::optional<std::string> old = tag_name(h.table, complete);
+        struct stat t {};
+        was_complete = old && stat((h.dir + "/" + *old).c_str(), &t) == 0;
+    }
+    put_number(h.table, "files", st.files);
+    put_number(h.table, "total", st.total);
+    put_number(h.table, "missing", st.total - st.files);
+    put_number(h.table, "percent", st.total ? st.files * 100 / st.total : 0);
+    put_number(h.table, "bytes", st.bytes);
+    put_number(h.table, "size", st.bytes / (1024 * 1024));
+    update_tag(h, st, names);
+    const char *msg = ht_get(h.table, "sfv_complete_msg");
+    if (st.files == st.total && !was_complete && msg) {
+        sk::malloc_ptr<char> line(util_replacer(h.table, msg));
+        if (line)
+            std::printf("%s\n", line.get());
+    }
+}
+
+int accepted(const Hook &h) {
+    Entries entries;
+    std::optional<std::string> sfv = release_sfv(h.dir, "", entries);
+    if (!sfv)
+        return 1;
+    ReleaseLock lock(h.dir);
+    update_release(h, entries, h.name);
+    return 1;
+}
+
 int check_sfv(const Hook &h) {
     Entries entries;
     if (std::optional<Failure> failed = load(h.path, entries))
@@ -310,6 +442,7 @@ int check_sfv(const Hook &h) {
     if (std::optional<std::string> first = release_sfv(h.dir, h.name, other);
         first && !same_entries(entries, other))
         return refuse(h, Failure{"the release already has the SFV " + *first + ", which lists other files"});
+    ReleaseLock lock(h.dir);
     place_files(h, entries);
     return 1;
 }
@@ -358,7 +491,6 @@ int check_file(const Hook &h) {
             return refuse(h, *failed);
     if (crc != listed->crc)
         return refuse(h, Failure{mismatch(crc, *listed, *sfv)});
-    remove_marker(h.dir + "/" + listed->name + missing_suffix(h.table));
     return 1;
 }
 
@@ -438,6 +570,12 @@ int sfv_check(ht_table *table, const char *file, const char *dir) {
     if (!table || !file || !dir)
         return 0;
     return guarded([&] { return check_sfv(hook_of(table, file, dir)); });
+}
+
+int sfv_accepted(ht_table *table, const char *file, const char *dir) {
+    if (!table || !file || !dir)
+        return 0;
+    return guarded([&] { return accepted(hook_of(table, file, dir)); });
 }
 
 int sfv_file_check(ht_table *table, const char *file, const char *dir) {

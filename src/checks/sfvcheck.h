@@ -16,7 +16,9 @@
  *                   release may already have;
  *   sfv_file_check  any other upload: its CRC compared with the one the
  *                   release's SFV lists for it.
- * Both return 1 accepted, 0 refused with the reason under "error_msg" (one
+ * Once every hook accepted an upload, sfv_accepted updates the release's
+ * markers and its progress tag.
+ * Both hooks return 1 accepted, 0 refused with the reason under "error_msg" (one
  * line, starting with the upload's name). The caller owns the table and
  * every list; texts returned as new are released with free.
  */
@@ -104,12 +106,34 @@ int sfv_check(ht_table *table, const char *file, const char *dir);
  * of dir (the first by name that parses) lists file, letter case ignored,
  * the upload's CRC must be the listed one: it is "crc" of the table (the
  * daemon's CRC argument, hex) when that is set and not zero, else computed
- * from the file. A match removes the file's marker; a mismatch is refused
- * and changes nothing. A file that no SFV lists is refused when its name
+ * from the file. This hook changes nothing (sfv_accepted removes the
+ * marker once every hook accepted the upload). A file that no SFV lists is refused when its name
  * matches one of the "|"-separated fnmatch patterns of "sfv_required"
  * (letter case ignored), and accepted otherwise.
  */
 int sfv_file_check(ht_table *table, const char *file, const char *dir);
+
+/*
+ * Brings the release directory dir up to date after the upload file was
+ * accepted by every hook (sfv_check or sfv_file_check, then those of its
+ * extension); nothing happens when dir has no SFV that parses. Under an
+ * exclusive flock on the lock file ".sitekit-sfv.lock" in dir, so that the
+ * checks of one release never interleave here:
+ *   - the upload's marker goes (it passed its CRC check);
+ *   - the state is recomputed from the directory alone: a listed file
+ *     counts as there when it is a regular file without a marker; a listed
+ *     file that is not there gets its marker (back);
+ *   - the table gets "files", "total", "missing", "percent" (rounded down),
+ *     "bytes" and "size" (MiB, rounded down) of the listed files there;
+ *   - the tag, an empty folder named by "sfv_progress" (or by
+ *     "sfv_complete" once nothing is missing) with those variables filled
+ *     in ("/" becomes "-"), is created, and then every other empty folder
+ *     whose name fits either template (variables as wildcards) is removed;
+ *   - when the release has just become complete (its complete tag was not
+ *     there before), "sfv_complete_msg", filled in, is printed as one line.
+ * Returns 1; 0 only when an argument is NULL or memory ran out.
+ */
+int sfv_accepted(ht_table *table, const char *file, const char *dir);
 
 #ifdef __cplusplus
 }

@@ -135,6 +135,7 @@ int run_check(ht_table *table, std::string_view file, std::string_view dir_arg) 
         }
         break;
     }
+    sfv_accepted(table, upload.name.c_str(), upload.dir.c_str());
     return 1;
 }
 

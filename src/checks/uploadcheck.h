@@ -12,7 +12,8 @@
  *           that folder there is nothing to compare against), then
  *           nfo_check (infocheck.h);
  *   any other file is accepted as it is once sfv_file_check passed.
- * The first hook that refuses ends the check. This is what `sitekit check`
+ * The first hook that refuses ends the check; once all accepted,
+ * sfv_accepted brings the release's markers and tag up to date. This is what `sitekit check`
  * runs, so a tool that fills the table the same way gets the same result.
  *
  * Calling order: set the site root (siteroot.h) when the daemon's tree lies

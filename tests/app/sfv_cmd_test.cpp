@@ -127,13 +127,65 @@ TEST_F(SfvRelease, MissingFilesGetMarkersUntilTheyArrive) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Some.r00: CRC-32 " + python_crc32(rel + "/Some.r00") + " does not match " +
                          python_crc32(site / "packed/Some.r00") + " of the SFV some.sfv\n");
-    EXPECT_EQ(listing(rel), "Some.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\nSome.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
     EXPECT_EQ(sktest::read_file(rel + "/Some.r00.missing"), "");
 
     EXPECT_EQ(upload("Some.r00", "Some.r00").status, 0);
     EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
     // The folder is not a marker of this check's making: it stays.
-    EXPECT_EQ(listing(rel), "Some.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\nSome.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+}
+
+constexpr const char *kTagSettings = "sfv_progress [ %{percent}% complete ] - %{files}F of %{total}F\n"
+                                     "sfv_complete [%{size}M %{total}F - COMPLETE]\n"
+                                     "sfv_complete_msg %{user} completed %{total} files\n";
+
+TEST_F(SfvRelease, TagFollowsTheReleaseUntilComplete) {
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    ASSERT_EQ(upload_sfv().status, 0);
+    std::string lock = ".sitekit-sfv.lock\n";
+    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
+                                   "some.rar-missing\nsome.sfv\n");
+    EXPECT_EQ(upload("some.rar", "some.rar").out, "");
+    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 33% complete ] - 1F of 3F/\ncover.zip-missing\n"
+                                   "some.rar\nsome.sfv\n");
+    EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
+    auto r = upload("Some.r00", "Some.r00");
+    EXPECT_EQ(r.out, "alice completed 3 files\n");
+    EXPECT_EQ(listing(rel), lock + "Some.r00\n[2M 3F - COMPLETE]/\ncover.zip\nsome.rar\nsome.sfv\n");
+    // The complete line is printed once; a file deleted behind the check's
+    // back is missing again at the next upload.
+    std::remove((rel + "/cover.zip").c_str());
+    r = upload("some.rar", "some.rar");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(listing(rel), lock + "Some.r00\n[ 66% complete ] - 2F of 3F/\ncover.zip-missing\n"
+                                   "some.rar\nsome.sfv\n");
+}
+
+TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {
+    sktest::SiteRoot site;
+    std::string rel = site.mkdirs("site/incoming/Eight-GRP");
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    std::string sfv, all;
+    for (int i = 0; i < 8; ++i) {
+        std::string name = "eight.r0" + std::to_string(i);
+        write_file(rel + "/" + name, std::string(200'000 + i, static_cast<char>('a' + i)));
+        sfv += name + " " + python_crc32(rel + "/" + name) + "\n";
+        all += name + "\n";
+        // Only the SFV is there at first: the others arrive together.
+        ASSERT_EQ(std::rename((rel + "/" + name).c_str(), (site / name).c_str()), 0);
+    }
+    write_file(rel + "/eight.sfv", sfv);
+    ASSERT_EQ(on_site(site, {"check", "eight.sfv", rel}, "USER=alice").status, 0);
+    std::string script =
+        "cd " + sktest::quote(rel) + " && for i in 0 1 2 3 4 5 6 7; do (mv ../../../eight.r0$i . && env -i " +
+        sktest::quote(sktest::build_path("src/app/sitekit")) + " --root " + sktest::quote(site.path()) +
+        " check --user u$i eight.r0$i . >../out$i) & done; wait; cat ../out*";
+    auto r = sktest::run_command(script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("completed 8 files\n"), r.out.rfind("completed 8 files\n")) << r.out;
+    EXPECT_NE(r.out.find("completed 8 files\n"), std::string::npos) << r.out;
+    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\n[1M 8F - COMPLETE]/\n" + all + "eight.sfv\n");
 }
 
 } // namespace
