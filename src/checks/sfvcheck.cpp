@@ -271,11 +271,17 @@ void make_marker(const std::string &path) {
         (void)std::fprintf(stderr, "%s: cannot create the marker: %s\n", path.c_str(), std::strerror(errno));
 }
 
-// Removes the marker of a file that arrived; only a regular file is a marker.
-void remove_marker(const std::string &path) {
+// Removes the marker of a file that arrived; only a regular file is a
+// marker. True when one was removed.
+bool remove_marker(const std::string &path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(path.c_str()) != 0 && errno != ENOENT)
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (unlink(path.c_str()) == 0)
+        return true;
+    if (errno != ENOENT)
         (void)std::fprintf(stderr, "%s: cannot remove the marker: %s\n", path.c_str(), std::strerror(errno));
+    return false;
 }
 
 std::string mismatch(unsigned long crc, const Entry &listed, const std::string &sfv) {
@@ -385,6 +391,8 @@ void update_release(const Hook &h, const Entries &entries, std::string_view arri
         present.emplace(sk::ascii_lowercase(name), name);
     State st;
     st.total = entries.size();
+    // Only the upload that filled a gap (or an SFV) may complete the release.
+    bool filled = has_extension(arrived, ".sfv");
     for (const Entry &e : entries) {
         std::string marker = h.dir + "/" + e.name + suffix;
         auto it = present.find(sk::ascii_lowercase(e.name));
@@ -395,8 +403,8 @@ void update_release(const Hook &h, const Entries &entries, std::string_view arri
             make_marker(marker);
             continue;
         }
-        if (sk::ascii_iequals(e.name, arrived))
-            remove_marker(marker);
+        if (sk::ascii_iequals(e.name, arrived) && remove_marker(marker))
+            filled = true;
         struct stat m {};
         if (lstat(marker.c_str(), &m) == 0 && S_ISREG(m.st_mode))
             continue; // there, but not verified
@@ -417,7 +425,7 @@ void update_release(const Hook &h, const Entries &entries, std::string_view arri
     put_number(h.table, "size", st.bytes / (1024 * 1024));
     update_tag(h, st, names);
     const char *msg = ht_get(h.table, "sfv_complete_msg");
-    if (st.files == st.total && !was_complete && msg) {
+    if (st.files == st.total && filled && !was_complete && msg) {
         sk::malloc_ptr<char> line(util_replacer(h.table, msg));
         if (line)
             std::printf("%s\n", line.get());

@@ -129,8 +129,9 @@ int sfv_file_check(ht_table *table, const char *file, const char *dir);
  *     "sfv_complete" once nothing is missing) with those variables filled
  *     in ("/" becomes "-"), is created, and then every other empty folder
  *     whose name fits either template (variables as wildcards) is removed;
- *   - when the release has just become complete (its complete tag was not
- *     there before), "sfv_complete_msg", filled in, is printed as one line.
+ *   - when the upload completed the release (it is an SFV, or its marker
+ *     was removed, and the complete tag was not there before),
+ *     "sfv_complete_msg", filled in, is printed as one line.
  * Returns 1; 0 only when an argument is NULL or memory ran out.
  */
 int sfv_accepted(ht_table *table, const char *file, const char *dir);

@@ -125,4 +125,33 @@ TEST_F(SfvUpload, ASecondSfvMustListTheSameFiles) {
     EXPECT_EQ(error(), "bad.sfv: line 1: 'xyz' is not a CRC (8 hex digits)");
 }
 
+TEST_F(SfvUpload, AVanishedFileOrABadCrcArgumentIsRefused) {
+    write_file(rel + "/a.rar", "data");
+    ASSERT_EQ(upload("s.sfv", "a.rar " + sktest::python_crc32(rel + "/a.rar") + "\n"), 1) << error();
+    ht_put(&table, "path", (rel + "/a.rar").c_str());
+    ht_put(&table, "crc", "xyz");
+    EXPECT_EQ(sfv_file_check(&table, "a.rar", rel.c_str()), 0);
+    EXPECT_EQ(error(), "a.rar: the CRC argument 'xyz' is not hex");
+    ht_put(&table, "crc", "0");
+    EXPECT_EQ(sfv_file_check(&table, "a.rar", rel.c_str()), 1) << error();
+    ASSERT_EQ(std::remove((rel + "/a.rar").c_str()), 0);
+    EXPECT_EQ(sfv_file_check(&table, "a.rar", rel.c_str()), 0);
+    EXPECT_EQ(error(), "a.rar: cannot be read: No such file or directory");
+}
+
+// Without a complete tag to show it, the complete line is still printed
+// only by the upload that completed the release.
+TEST_F(SfvUpload, CompleteLineOnlyOnceWithoutATag) {
+    ht_put(&table, "sfv_complete_msg", "done %{files}/%{total}");
+    write_file(rel + "/a.rar", "data");
+    ASSERT_EQ(upload("s.sfv", "a.rar " + sktest::python_crc32(rel + "/a.rar") + "\nb.rar 00000000\n"), 1);
+    testing::internal::CaptureStdout();
+    sfv_accepted(&table, "s.sfv", rel.c_str());
+    write_file(rel + "/b.rar", "");
+    sfv_accepted(&table, "b.rar", rel.c_str());
+    sfv_accepted(&table, "b.rar", rel.c_str());
+    sfv_accepted(&table, "a.rar", rel.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "done 2/2\n");
+}
+
 } // namespace
