@@ -130,13 +130,13 @@ std::optional<Failure> load(const std::string &path, Entries &out) {
         return Failure{"cannot read the SFV: " + open_failure(f)};
     if (f.st.st_size > SFV_SIZE_MAX)
         return Failure{"the SFV is larger than " + std::to_string(SFV_SIZE_MAX) + " bytes"};
-    // One byte more than the limit shows a file that grew meanwhile.
-    std::string text(static_cast<std::size_t>(SFV_SIZE_MAX) + 1, '\0');
+    // One byte more than the file's size shows a file that grew meanwhile.
+    std::string text(static_cast<std::size_t>(f.st.st_size) + 1, '\0');
     ssize_t got = sk::read_full(f.fd.get(), text.data(), text.size());
     if (got < 0)
         return Failure{std::string("cannot read the SFV: ") + std::strerror(errno)};
-    if (got > SFV_SIZE_MAX)
-        return Failure{"the SFV is larger than " + std::to_string(SFV_SIZE_MAX) + " bytes"};
+    if (got > f.st.st_size)
+        return Failure{"the SFV changed while it was read"};
     text.resize(static_cast<std::size_t>(got));
     return parse(text, out);
 }
@@ -422,7 +422,7 @@ void update_release(const Hook &h, const Entries &entries, std::string_view arri
     put_number(h.table, "missing", st.total - st.files);
     put_number(h.table, "percent", st.total ? st.files * 100 / st.total : 0);
     put_number(h.table, "bytes", st.bytes);
-    put_number(h.table, "size", st.bytes / (1024 * 1024));
+    put_number(h.table, "size", st.bytes / (1024ULL * 1024ULL));
     update_tag(h, st, names);
     const char *msg = ht_get(h.table, "sfv_complete_msg");
     if (st.files == st.total && filled && !was_complete && msg) {
