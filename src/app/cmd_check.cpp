@@ -19,8 +19,8 @@ namespace sk::cli {
 
 namespace {
 
-constexpr std::string_view kCheckUsage =
-    "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n";
+constexpr std::string_view kCheckUsage = "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n"
+                                         "       sitekit check [--config FILE] --deleted FILE DIR\n";
 constexpr std::string_view kCheckHelp =
     "\n"
     "The upload check for the daemon's hook, which runs it with the uploaded\n"
@@ -43,8 +43,12 @@ constexpr std::string_view kCheckHelp =
     "command line or settings.\n"
     "  --config FILE  settings file (default /ftp-data/sitekit/checks.conf\n"
     "                 below the site root)\n"
-    "  --user NAME    the uploading user (default: $USER, set by the daemon)\n";
-constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}};
+    "  --user NAME    the uploading user (default: $USER, set by the daemon)\n"
+    "  --deleted      FILE was deleted from DIR (the daemon's delete hook or a\n"
+    "                 cron job): a listed file gets its marker back and the\n"
+    "                 tag is recomputed; when FILE was the SFV, its markers\n"
+    "                 and tag go. Exit status 0.\n";
+constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}, {"--deleted", false}};
 constexpr std::string_view kReleaseUsage = "usage: sitekit release [--json] PATH\n";
 constexpr Option kReleaseOptions[] = {{"--json", false}};
 
@@ -81,7 +85,29 @@ int read_settings(Invocation &inv, const Parsed &p, ht_table *table) {
     return kOk;
 }
 
+// sitekit check --deleted FILE DIR: the release's markers and tag after
+// FILE was deleted; FILE need not exist, and no user is needed.
+int check_deleted(Invocation &inv, const Parsed *p) {
+    if (!want_operands(*p, inv, 2, 2, kCheckUsage))
+        return kUsage;
+    std::string dir = strip_slashes(p->operands[1]);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return usage_error(inv, "the directory " + dir + " does not exist", kCheckUsage);
+    Table table;
+    if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
+        return rc;
+    const char *env_user = std::getenv("USER");
+    if (std::string user = p->value("--user").value_or(env_user ? env_user : ""); !user.empty())
+        ht_put(&table.t, "user", user.c_str());
+    std::string file = p->operands[0];
+    ht_put(&table.t, "path", (file.find('/') == std::string::npos ? dir + "/" + file : file).c_str());
+    return sfv_deleted(&table.t, file.c_str(), dir.c_str()) ? kOk : kRefused;
+}
+
 int cmd_check(Invocation &inv, const Parsed *p) {
+    if (p->has("--deleted"))
+        return check_deleted(inv, p);
     if (!want_operands(*p, inv, 2, 3, kCheckUsage))
         return kUsage;
     std::string dir = strip_slashes(p->operands[1]);

@@ -442,6 +442,40 @@ int accepted(const Hook &h) {
     return 1;
 }
 
+// The release lost its SFV: its markers (empty regular files with the
+// suffix) and its tags go.
+void forget_release(const Hook &h) {
+    std::string suffix = missing_suffix(h.table);
+    std::vector<std::string> names = names_in(h.dir);
+    for (const std::string &name : names) {
+        struct stat st {};
+        std::string path = h.dir + "/" + name;
+        if (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+            lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+            (void)unlink(path.c_str());
+    }
+    for (const char *key : {"sfv_progress", "sfv_complete"}) {
+        const char *t = ht_get(h.table, key);
+        std::string pattern = t ? tag_pattern(t) : "";
+        if (pattern.empty() || std::all_of(pattern.begin(), pattern.end(), [](char c) { return c == '*'; }))
+            continue;
+        for (const std::string &name : names)
+            if (strmatch_filename(pattern.c_str(), name.c_str(), 0))
+                (void)rmdir((h.dir + "/" + name).c_str());
+    }
+}
+
+int deleted(const Hook &h) {
+    ReleaseLock lock(h.dir);
+    Entries entries;
+    if (release_sfv(h.dir, "", entries))
+        update_release(h, entries, "");
+    else if (has_extension(h.name, ".sfv"))
+        forget_release(h);
+    return 1;
+}
+
 int check_sfv(const Hook &h) {
     Entries entries;
     if (std::optional<Failure> failed = load(h.path, entries))
@@ -584,6 +618,12 @@ int sfv_accepted(ht_table *table, const char *file, const char *dir) {
     if (!table || !file || !dir)
         return 0;
     return guarded([&] { return accepted(hook_of(table, file, dir)); });
+}
+
+int sfv_deleted(ht_table *table, const char *file, const char *dir) {
+    if (!table || !file || !dir)
+        return 0;
+    return guarded([&] { return deleted(hook_of(table, file, dir)); });
 }
 
 int sfv_file_check(ht_table *table, const char *file, const char *dir) {

@@ -136,6 +136,17 @@ int sfv_file_check(ht_table *table, const char *file, const char *dir);
  */
 int sfv_accepted(ht_table *table, const char *file, const char *dir);
 
+/*
+ * Brings dir up to date after file was deleted from it, under the same lock:
+ * while dir has an SFV that parses, as sfv_accepted does (so a listed file
+ * that is gone gets its marker back and the tag is recomputed), but no
+ * marker is removed and no complete line printed. When file is an SFV and
+ * dir has no other, every marker (an empty regular file whose name ends in
+ * the suffix) and every tag (an empty folder that fits a tag template) is
+ * removed. Returns 1; 0 only when an argument is NULL or memory ran out.
+ */
+int sfv_deleted(ht_table *table, const char *file, const char *dir);
+
 #ifdef __cplusplus
 }
 #endif

@@ -127,13 +127,15 @@ TEST_F(SfvRelease, MissingFilesGetMarkersUntilTheyArrive) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Some.r00: CRC-32 " + python_crc32(rel + "/Some.r00") + " does not match " +
                          python_crc32(site / "packed/Some.r00") + " of the SFV some.sfv\n");
-    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\nSome.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel),
+              ".sitekit-sfv.lock\nSome.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
     EXPECT_EQ(sktest::read_file(rel + "/Some.r00.missing"), "");
 
     EXPECT_EQ(upload("Some.r00", "Some.r00").status, 0);
     EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
     // The folder is not a marker of this check's making: it stays.
-    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\nSome.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel),
+              ".sitekit-sfv.lock\nSome.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
 }
 
 constexpr const char *kTagSettings = "sfv_progress [ %{percent}% complete ] - %{files}F of %{total}F\n"
@@ -160,6 +162,24 @@ TEST_F(SfvRelease, TagFollowsTheReleaseUntilComplete) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(listing(rel), lock + "Some.r00\n[ 66% complete ] - 2F of 3F/\ncover.zip-missing\n"
                                    "some.rar\nsome.sfv\n");
+}
+
+TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    ASSERT_EQ(upload_sfv().status, 0);
+    ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
+    std::remove((rel + "/some.rar").c_str());
+    // The delete hook runs without USER.
+    auto r = on_site(site, {"check", "--deleted", "some.rar", rel});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string lock = ".sitekit-sfv.lock\n";
+    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
+                                   "some.rar-missing\nsome.sfv\n");
+    write_file(rel + "/keep-missing", "not empty: not a marker");
+    std::remove((rel + "/some.sfv").c_str());
+    r = on_site(site, {"check", "--deleted", "some.sfv", rel});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listing(rel), lock + "keep-missing\n");
 }
 
 TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {
