@@ -131,13 +131,13 @@ std::string release_dir() {
         std::string sfv;
         for (int i = 0; i < kReleaseFiles; ++i) {
             char name[32];
-            std::snprintf(name, sizeof name, "release.%03d", i);
+            (void)std::snprintf(name, sizeof name, "release.%03d", i);
             std::string text = "file " + std::to_string(i);
             FILE *f = std::fopen((d + "/" + name).c_str(), "wb");
             if (!f || std::fputs(text.c_str(), f) < 0 || std::fclose(f) != 0)
                 std::abort();
             char line[64];
-            std::snprintf(
+            (void)std::snprintf(
                 line, sizeof line, "%s %08lX\n", name,
                 crc32(0L, reinterpret_cast<const Bytef *>(text.data()), static_cast<uInt>(text.size())));
             sfv += line;

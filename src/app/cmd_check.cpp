@@ -1,5 +1,6 @@
 // sitekit check: the upload check of the daemon's hook, and sitekit release:
 // the release name of a directory. Both over the release check modules.
+#include "acctdb.h"
 #include "commands.h"
 #include "internal.h"
 #include "release.h"
@@ -66,22 +67,22 @@ std::string strip_slashes(std::string path) {
 
 // Reads the settings into the table. Returns kOk, or kUsage after a message
 // when a named file (or a default file that is there) cannot be read.
-int read_settings(Invocation &inv, const Parsed &p, ht_table *table) {
+int read_settings(Invocation &inv, const Parsed &p, ht_table *table, const char *command = "check") {
     bool named = p.has("--config");
     std::string path = named ? *p.value("--config") : site_path(kDefaultSettings);
     struct stat st {};
     if (!named && stat(path.c_str(), &st) != 0 && errno == ENOENT) {
         std::fprintf(stderr,
-                     "sitekit check: no settings file %s; checking with the defaults "
+                     "sitekit %s: no settings file %s; checking with the defaults "
                      "(install share/sitekit/checks.conf.example there)\n",
-                     path.c_str());
+                     command, path.c_str());
         return kOk;
     }
     SettingsResult r = load_settings(path, table);
     if (!r.opened)
         return usage_error(inv, "cannot read the settings file " + path + ": " + r.open_error, kCheckUsage);
     for (const std::string &w : r.warnings)
-        std::fprintf(stderr, "sitekit check: %s: %s (line left out)\n", path.c_str(), w.c_str());
+        std::fprintf(stderr, "sitekit %s: %s: %s (line left out)\n", command, path.c_str(), w.c_str());
     return kOk;
 }
 
@@ -146,6 +147,68 @@ int cmd_check(Invocation &inv, const Parsed *p) {
     return accepted ? kOk : kRefused;
 }
 
+constexpr std::string_view kRaceUsage = "usage: sitekit race [--config FILE] [--json] DIR\n";
+constexpr Option kRaceOptions[] = {{"--config", true}, {"--json", false}};
+
+std::string owner_name(unsigned long uid) {
+    const pwd_user *u = pwd_getpwuid(static_cast<int>(uid));
+    return u ? std::string(field_view(u->name, sizeof u->name)) : std::to_string(uid);
+}
+
+int cmd_race(Invocation &inv, const Parsed *p) {
+    if (!want_operands(*p, inv, 1, 1, kRaceUsage))
+        return kUsage;
+    std::string dir = strip_slashes(p->operands[0]);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return usage_error(inv, "the directory " + dir + " does not exist", kRaceUsage);
+    Table table;
+    if (int rc = read_settings(inv, *p, &table.t, "race"); rc != kOk)
+        return rc;
+    sfv_state state{};
+    if (!sfv_release_state(&table.t, dir.c_str(), &state)) {
+        std::fprintf(stderr, "sitekit race: %s has no SFV that can be read\n", dir.c_str());
+        return kRefused;
+    }
+    std::size_t percent = state.total ? state.files * 100 / state.total : 0;
+    if (want_json(inv, *p)) {
+        std::string missing = "[", users = "[";
+        for (std::size_t i = 0; i < state.missing_count; ++i)
+            missing += (i ? "," : "") + json_string(state.missing[i]);
+        for (std::size_t i = 0; i < state.uploader_count; ++i) {
+            const sfv_uploader &u = state.uploaders[i];
+            users += (i ? "," : "") + JsonObject()
+                                          .str("user", owner_name(u.uid))
+                                          .unum("uid", u.uid)
+                                          .unum("files", u.files)
+                                          .unum("bytes", u.bytes)
+                                          .text();
+        }
+        std::printf("%s\n", JsonObject()
+                                .str("path", dir)
+                                .str("sfv", state.sfv)
+                                .unum("total", state.total)
+                                .unum("files", state.files)
+                                .unum("percent", percent)
+                                .unum("bytes", state.bytes)
+                                .raw("complete", state.files == state.total ? "true" : "false")
+                                .raw("missing", missing + "]")
+                                .raw("users", users + "]")
+                                .text()
+                                .c_str());
+    } else {
+        std::printf("sfv %s\nfiles %zu of %zu (%zu%%), %llu bytes%s\n", state.sfv, state.files, state.total,
+                    percent, state.bytes, state.files == state.total ? ", complete" : "");
+        for (std::size_t i = 0; i < state.missing_count; ++i)
+            std::printf("missing %s\n", state.missing[i]);
+        for (std::size_t i = 0; i < state.uploader_count; ++i)
+            std::printf("user %s %zu files, %llu bytes\n", owner_name(state.uploaders[i].uid).c_str(),
+                        state.uploaders[i].files, state.uploaders[i].bytes);
+    }
+    sfv_state_free(&state);
+    return kOk;
+}
+
 int cmd_release(Invocation &inv, const Parsed *p) {
     if (!want_operands(*p, inv, 1, 1, kReleaseUsage))
         return kUsage;
@@ -171,6 +234,18 @@ const Command check_command{
     .help = kCheckHelp,
     .options = kCheckOptions,
     .run = cmd_check,
+};
+const Command race_command{
+    .name = "race",
+    .summary = "race DIR: a release's files against its SFV, and who uploaded them",
+    .usage = kRaceUsage,
+    .help = "\nPrints the state of the release DIR from the directory alone: its SFV, the\n"
+            "listed files there and verified (no marker), their bytes, the files still\n"
+            "missing (one \"missing NAME\" line each) and, per owner of the files there\n"
+            "(named through the daemon's passwd file), files and bytes, most bytes\n"
+            "first. Exit status 1 when DIR has no SFV that can be read.\n",
+    .options = kRaceOptions,
+    .run = cmd_race,
 };
 const Command release_command{
     .name = "release",

@@ -380,37 +380,56 @@ void put_number(ht_table *table, const char *key, unsigned long long value) {
     ht_put(table, key, std::to_string(value).c_str());
 }
 
-// Recomputes the release's state from its directory: a listed file counts
-// when it is there without a marker (so it passed its CRC check); every
-// listed file that is not there gets its marker back.
-void update_release(const Hook &h, const Entries &entries, std::string_view arrived) {
+struct Counted {
+    uid_t uid;
+    unsigned long long bytes;
+};
+
+// The state of the release from its directory alone: a listed file counts
+// when it is a regular file there without a marker (so it passed its CRC
+// check). With fix, a listed file that is not there gets its marker (back)
+// and the marker of arrived goes first; filled then tells whether it did.
+State scan_release(const Hook &h, const Entries &entries, std::string_view arrived, bool fix, bool &filled,
+                   std::vector<std::string> &names, std::vector<Counted> *counted = nullptr,
+                   std::vector<std::string> *missing = nullptr) {
     std::string suffix = missing_suffix(h.table);
-    std::vector<std::string> names = names_in(h.dir);
+    names = names_in(h.dir);
     std::unordered_map<std::string, std::string> present;
     for (const std::string &name : names)
         present.emplace(sk::ascii_lowercase(name), name);
     State st;
     st.total = entries.size();
-    // Only the upload that filled a gap (or an SFV) may complete the release.
-    bool filled = has_extension(arrived, ".sfv");
     for (const Entry &e : entries) {
         std::string marker = h.dir + "/" + e.name + suffix;
         auto it = present.find(sk::ascii_lowercase(e.name));
         struct stat file {};
         bool there = it != present.end() && stat((h.dir + "/" + it->second).c_str(), &file) == 0 &&
                      S_ISREG(file.st_mode);
-        if (!there) {
+        if (fix && !there)
             make_marker(marker);
-            continue;
-        }
-        if (sk::ascii_iequals(e.name, arrived) && remove_marker(marker))
+        if (fix && there && sk::ascii_iequals(e.name, arrived) && remove_marker(marker))
             filled = true;
         struct stat m {};
-        if (lstat(marker.c_str(), &m) == 0 && S_ISREG(m.st_mode))
-            continue; // there, but not verified
+        if (!there || (lstat(marker.c_str(), &m) == 0 && S_ISREG(m.st_mode))) {
+            if (missing)
+                missing->push_back(e.name);
+            continue;
+        }
         ++st.files;
         st.bytes += static_cast<unsigned long long>(file.st_size);
+        if (counted)
+            counted->push_back(Counted{file.st_uid, static_cast<unsigned long long>(file.st_size)});
     }
+    return st;
+}
+
+// Recomputes the release's state (scan_release with fix), then its tag and
+// the complete line.
+void update_release(const Hook &h, const Entries &entries, std::string_view arrived) {
+    // Only the upload that filled a gap (or an SFV) may complete the release.
+    bool filled = has_extension(arrived, ".sfv");
+    std::vector<std::string> names;
+    State st = scan_release(h, entries, arrived, true, filled, names);
     bool was_complete = false;
     if (const char *complete = ht_get(h.table, "sfv_complete")) {
         std::optional<std::string> old = tag_name(h.table, complete);
@@ -473,6 +492,53 @@ int deleted(const Hook &h) {
         update_release(h, entries, "");
     else if (has_extension(h.name, ".sfv"))
         forget_release(h);
+    return 1;
+}
+
+int release_state(ht_table *table, const char *dir, sfv_state *out) {
+    Hook h = hook_of(table, "", dir);
+    Entries entries;
+    std::optional<std::string> sfv = release_sfv(h.dir, "", entries);
+    if (!sfv)
+        return 0;
+    sk::regular_file lock_file = sk::open_regular((h.dir + "/" + ReleaseLock::kLockName).c_str(), O_RDONLY);
+    sk::flock_guard lock(lock_file.fd.get(), true);
+    bool filled = false;
+    std::vector<std::string> names, missing;
+    std::vector<Counted> counted;
+    State st = scan_release(h, entries, "", false, filled, names, &counted, &missing);
+    std::vector<sfv_uploader> by_uid;
+    for (const Counted &c : counted) {
+        auto it =
+            std::find_if(by_uid.begin(), by_uid.end(), [&](const sfv_uploader &u) { return u.uid == c.uid; });
+        if (it == by_uid.end())
+            it = by_uid.insert(by_uid.end(), sfv_uploader{c.uid, 0, 0});
+        ++it->files;
+        it->bytes += c.bytes;
+    }
+    std::sort(by_uid.begin(), by_uid.end(), [](const sfv_uploader &a, const sfv_uploader &b) {
+        return a.bytes != b.bytes ? a.bytes > b.bytes : a.uid < b.uid;
+    });
+    *out = sfv_state{};
+    out->total = st.total;
+    out->files = st.files;
+    out->bytes = st.bytes;
+    out->sfv = sk::dup_text(*sfv);
+    out->missing = static_cast<char **>(std::calloc(missing.size() + 1, sizeof(char *)));
+    out->uploaders = static_cast<sfv_uploader *>(std::calloc(by_uid.size() + 1, sizeof(sfv_uploader)));
+    if (!out->sfv || !out->missing || !out->uploaders) {
+        sfv_state_free(out);
+        return 0;
+    }
+    for (const std::string &m : missing) {
+        if (!(out->missing[out->missing_count] = sk::dup_text(m))) {
+            sfv_state_free(out);
+            return 0;
+        }
+        ++out->missing_count;
+    }
+    std::copy(by_uid.begin(), by_uid.end(), out->uploaders);
+    out->uploader_count = by_uid.size();
     return 1;
 }
 
@@ -618,6 +684,24 @@ int sfv_accepted(ht_table *table, const char *file, const char *dir) {
     if (!table || !file || !dir)
         return 0;
     return guarded([&] { return accepted(hook_of(table, file, dir)); });
+}
+
+int sfv_release_state(ht_table *table, const char *dir, sfv_state *state) {
+    if (!table || !dir || !state)
+        return 0;
+    *state = sfv_state{};
+    return guarded([&] { return release_state(table, dir, state); });
+}
+
+void sfv_state_free(sfv_state *state) {
+    if (!state)
+        return;
+    for (size_t i = 0; i < state->missing_count; ++i)
+        std::free(state->missing[i]);
+    std::free(state->missing);
+    std::free(state->uploaders);
+    std::free(state->sfv);
+    *state = sfv_state{};
 }
 
 int sfv_deleted(ht_table *table, const char *file, const char *dir) {

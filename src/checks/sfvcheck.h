@@ -147,6 +147,37 @@ int sfv_accepted(ht_table *table, const char *file, const char *dir);
  */
 int sfv_deleted(ht_table *table, const char *file, const char *dir);
 
+/* The listed files there of one owner. */
+typedef struct sfv_uploader {
+    unsigned long uid; /* the files' owner, as the daemon left them */
+    size_t files;
+    unsigned long long bytes;
+} sfv_uploader;
+
+/* A release's state, as sfv_release_state reads it. */
+typedef struct sfv_state {
+    char *sfv;                /* the SFV's name */
+    size_t total;             /* files listed */
+    size_t files;             /* of them there and verified (no marker) */
+    unsigned long long bytes; /* of those files */
+    char **missing;           /* names of the others, in the SFV's order */
+    size_t missing_count;
+    sfv_uploader *uploaders; /* most bytes first, then lower uid */
+    size_t uploader_count;
+} sfv_state;
+
+/*
+ * Reads the state of the release dir from the directory alone, as
+ * sfv_accepted counts it, changing nothing (under a shared flock on the
+ * lock file when there is one). "sfv_missing_suffix" of table names the
+ * markers. Returns 1 with *state filled (release it with sfv_state_free);
+ * 0, *state empty, when dir has no SFV that parses or memory ran out.
+ */
+int sfv_release_state(ht_table *table, const char *dir, sfv_state *state);
+
+/* Releases what sfv_release_state filled in and empties it; NULL is allowed. */
+void sfv_state_free(sfv_state *state);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include <unistd.h>
+
 using apptest::on_site;
 using apptest::snapshot;
 using sktest::python_crc32;
@@ -180,6 +182,29 @@ TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
     r = on_site(site, {"check", "--deleted", "some.sfv", rel});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(listing(rel), lock + "keep-missing\n");
+}
+
+TEST_F(SfvRelease, RaceReadsTheStateAndTheUploadersFromTheDirectory) {
+    write_file(site / "etc/passwd", "alice:x:" + std::to_string(geteuid()) + ":100::/site:/bin/false\n");
+    ASSERT_EQ(upload_sfv().status, 0);
+    ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
+    ASSERT_EQ(upload("cover.zip", "cover.zip").status, 0);
+    std::string bytes = std::to_string(sktest::read_file(rel + "/some.rar").size() +
+                                       sktest::read_file(rel + "/cover.zip").size());
+    auto r = on_site(site, {"race", rel});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "sfv some.sfv\nfiles 2 of 3 (66%), " + bytes +
+                         " bytes\nmissing Some.r00\nuser alice 2 files, " + bytes + " bytes\n");
+    r = on_site(site, {"race", "--json", rel});
+    EXPECT_EQ(r.out, "{\"path\":\"" + rel +
+                         "\",\"sfv\":\"some.sfv\",\"total\":3,\"files\":2,\"percent\":66,"
+                         "\"bytes\":" +
+                         bytes +
+                         ",\"complete\":false,\"missing\":[\"Some.r00\"],\"users\":[{\"user\":"
+                         "\"alice\",\"uid\":" +
+                         std::to_string(geteuid()) + ",\"files\":2,\"bytes\":" + bytes + "}]}\n");
+    std::remove((rel + "/some.sfv").c_str());
+    EXPECT_EQ(on_site(site, {"race", rel}).status, 1);
 }
 
 TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {

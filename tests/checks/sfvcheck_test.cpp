@@ -22,7 +22,7 @@ std::string outcome(int ok, sfv_list &list, char *error) {
         text = std::string("error: ") + (error ? error : "(no memory)");
     for (size_t i = 0; i < list.count; ++i) {
         char crc[16];
-        std::snprintf(crc, sizeof crc, "%08lX", list.entries[i].crc);
+        (void)std::snprintf(crc, sizeof crc, "%08lX", list.entries[i].crc);
         text +=
             list.entries[i].name + std::string("=") + crc + "@" + std::to_string(list.entries[i].line) + "\n";
     }
@@ -82,7 +82,7 @@ TEST(SfvLoad, RefusesAHugeFileALinkAndAFifoWithoutWaiting) {
     sktest::TempDir dir;
     std::string line = "some.file.r00 0badc0de\n";
     std::string big;
-    while (big.size() < 10 * 1024 * 1024)
+    while (big.size() < 10UL * 1024 * 1024)
         big += line;
     write_file(dir / "big.sfv", big);
     EXPECT_EQ(loaded(dir / "big.sfv"), "error: the SFV is larger than 1048576 bytes");
