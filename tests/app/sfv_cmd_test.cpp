@@ -159,7 +159,7 @@ TEST_F(SfvRelease, TagFollowsTheReleaseUntilComplete) {
     EXPECT_EQ(listing(rel), lock + "Some.r00\n[2M 3F - COMPLETE]/\ncover.zip\nsome.rar\nsome.sfv\n");
     // The complete line is printed once; a file deleted behind the check's
     // back is missing again at the next upload.
-    std::remove((rel + "/cover.zip").c_str());
+    ASSERT_EQ(std::remove((rel + "/cover.zip").c_str()), 0);
     r = upload("some.rar", "some.rar");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(listing(rel), lock + "Some.r00\n[ 66% complete ] - 2F of 3F/\ncover.zip-missing\n"
@@ -170,7 +170,7 @@ TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
     write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
     ASSERT_EQ(upload_sfv().status, 0);
     ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
-    std::remove((rel + "/some.rar").c_str());
+    ASSERT_EQ(std::remove((rel + "/some.rar").c_str()), 0);
     // The delete hook runs without USER.
     auto r = on_site(site, {"check", "--deleted", "some.rar", rel});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -178,7 +178,7 @@ TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
     EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
                                    "some.rar-missing\nsome.sfv\n");
     write_file(rel + "/keep-missing", "not empty: not a marker");
-    std::remove((rel + "/some.sfv").c_str());
+    ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
     r = on_site(site, {"check", "--deleted", "some.sfv", rel});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(listing(rel), lock + "keep-missing\n");
@@ -203,7 +203,7 @@ TEST_F(SfvRelease, RaceReadsTheStateAndTheUploadersFromTheDirectory) {
                          ",\"complete\":false,\"missing\":[\"Some.r00\"],\"users\":[{\"user\":"
                          "\"alice\",\"uid\":" +
                          std::to_string(geteuid()) + ",\"files\":2,\"bytes\":" + bytes + "}]}\n");
-    std::remove((rel + "/some.sfv").c_str());
+    ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
     EXPECT_EQ(on_site(site, {"race", rel}).status, 1);
 }
 
