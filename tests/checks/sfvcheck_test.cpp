@@ -139,6 +139,26 @@ TEST_F(SfvUpload, AVanishedFileOrABadCrcArgumentIsRefused) {
     EXPECT_EQ(error(), "a.rar: cannot be read: No such file or directory");
 }
 
+// A release the check may not write to: the SFV is still accepted, and
+// nothing is written (the markers and the tag are reported on standard error).
+TEST_F(SfvUpload, AReleaseThatCannotBeWrittenIsLeftAsItIs) {
+    write_file(rel + "/s.sfv", "a.rar 0badc0de\n");
+    ht_put(&table, "path", (rel + "/s.sfv").c_str());
+    ht_put(&table, "sfv_progress", "[%{percent}%]");
+    for (std::string d = rel; d.size() >= site.path().size(); d = d.substr(0, d.rfind('/')))
+        ASSERT_EQ(chmod(d.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(rel.c_str(), 0555), 0);
+    std::string before = sktest::snapshot(rel);
+    int rc = sktest::run_unprivileged([&] {
+        return sfv_check(&table, "s.sfv", rel.c_str()) == 1 && sfv_accepted(&table, "s.sfv", rel.c_str()) == 1
+                   ? 0
+                   : 1;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(sktest::snapshot(rel), before);
+    ASSERT_EQ(chmod(rel.c_str(), 0755), 0);
+}
+
 // Without a complete tag to show it, the complete line is still printed
 // only by the upload that completed the release.
 TEST_F(SfvUpload, CompleteLineOnlyOnceWithoutATag) {
