@@ -1,9 +1,11 @@
 // sitekit check: the upload check of the daemon's hook, and sitekit release:
 // the release name of a directory. Both over the release check modules.
+#include "acctdb.h"
 #include "commands.h"
 #include "internal.h"
 #include "release.h"
 #include "settings.h"
+#include "sfvcheck.h"
 #include "uploadcheck.h"
 
 #include <cerrno>
@@ -18,12 +20,18 @@ namespace sk::cli {
 
 namespace {
 
-constexpr std::string_view kCheckUsage =
-    "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n";
+constexpr std::string_view kCheckUsage = "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n"
+                                         "       sitekit check [--config FILE] --deleted FILE DIR\n";
 constexpr std::string_view kCheckHelp =
     "\n"
     "The upload check for the daemon's hook, which runs it with the uploaded\n"
-    "file's name, its directory and (ignored here) its CRC. By extension:\n"
+    "file's name, its directory and its CRC (hex; 0 or none: computed here).\n"
+    "  .sfv  parsed; refused when it is malformed or the release has an SFV\n"
+    "        that lists other files; markers NAME-missing are made for the\n"
+    "        listed files not there yet, and those there are verified;\n"
+    "  a file the release's SFV lists must have the listed CRC (its marker\n"
+    "  then goes); one it does not list is refused when it matches\n"
+    "  sfv_required. Then, by extension:\n"
     "  .zip  every entry is tested, unwanted entries are left out, chosen\n"
     "        files are extracted into DIR, the advertisement entry and the\n"
     "        archive comment are added, and the rebuilt archive replaces FILE;\n"
@@ -36,8 +44,12 @@ constexpr std::string_view kCheckHelp =
     "command line or settings.\n"
     "  --config FILE  settings file (default /ftp-data/sitekit/checks.conf\n"
     "                 below the site root)\n"
-    "  --user NAME    the uploading user (default: $USER, set by the daemon)\n";
-constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}};
+    "  --user NAME    the uploading user (default: $USER, set by the daemon)\n"
+    "  --deleted      FILE was deleted from DIR (the daemon's delete hook or a\n"
+    "                 cron job): a listed file gets its marker back and the\n"
+    "                 tag is recomputed; when FILE was the SFV, its markers\n"
+    "                 and tag go. Exit status 0.\n";
+constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}, {"--deleted", false}};
 constexpr std::string_view kReleaseUsage = "usage: sitekit release [--json] PATH\n";
 constexpr Option kReleaseOptions[] = {{"--json", false}};
 
@@ -55,26 +67,48 @@ std::string strip_slashes(std::string path) {
 
 // Reads the settings into the table. Returns kOk, or kUsage after a message
 // when a named file (or a default file that is there) cannot be read.
-int read_settings(Invocation &inv, const Parsed &p, ht_table *table) {
+int read_settings(Invocation &inv, const Parsed &p, ht_table *table, const char *command = "check") {
     bool named = p.has("--config");
     std::string path = named ? *p.value("--config") : site_path(kDefaultSettings);
     struct stat st {};
     if (!named && stat(path.c_str(), &st) != 0 && errno == ENOENT) {
         std::fprintf(stderr,
-                     "sitekit check: no settings file %s; checking with the defaults "
+                     "sitekit %s: no settings file %s; checking with the defaults "
                      "(install share/sitekit/checks.conf.example there)\n",
-                     path.c_str());
+                     command, path.c_str());
         return kOk;
     }
     SettingsResult r = load_settings(path, table);
     if (!r.opened)
         return usage_error(inv, "cannot read the settings file " + path + ": " + r.open_error, kCheckUsage);
     for (const std::string &w : r.warnings)
-        std::fprintf(stderr, "sitekit check: %s: %s (line left out)\n", path.c_str(), w.c_str());
+        std::fprintf(stderr, "sitekit %s: %s: %s (line left out)\n", command, path.c_str(), w.c_str());
     return kOk;
 }
 
+// sitekit check --deleted FILE DIR: the release's markers and tag after
+// FILE was deleted; FILE need not exist, and no user is needed.
+int check_deleted(Invocation &inv, const Parsed *p) {
+    if (!want_operands(*p, inv, 2, 2, kCheckUsage))
+        return kUsage;
+    std::string dir = strip_slashes(p->operands[1]);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return usage_error(inv, "the directory " + dir + " does not exist", kCheckUsage);
+    Table table;
+    if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
+        return rc;
+    const char *env_user = std::getenv("USER");
+    if (std::string user = p->value("--user").value_or(env_user ? env_user : ""); !user.empty())
+        ht_put(&table.t, "user", user.c_str());
+    std::string file = p->operands[0];
+    ht_put(&table.t, "path", (file.find('/') == std::string::npos ? dir + "/" + file : file).c_str());
+    return sfv_deleted(&table.t, file.c_str(), dir.c_str()) ? kOk : kRefused;
+}
+
 int cmd_check(Invocation &inv, const Parsed *p) {
+    if (p->has("--deleted"))
+        return check_deleted(inv, p);
     if (!want_operands(*p, inv, 2, 3, kCheckUsage))
         return kUsage;
     std::string dir = strip_slashes(p->operands[1]);
@@ -95,16 +129,84 @@ int cmd_check(Invocation &inv, const Parsed *p) {
         return usage_error(inv, "the uploaded file " + path + " does not exist or is not a file",
                            kCheckUsage);
 
+    unsigned long crc = 0;
+    if (p->operands.size() == 3 && !sfv_parse_crc(p->operands[2].c_str(), &crc))
+        return usage_error(inv, "the CRC '" + p->operands[2] + "' is not 1 to 8 hex digits", kCheckUsage);
+
     Table table;
     if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
         return rc;
     ht_put(&table.t, "user", user.c_str());
+    if (p->operands.size() == 3)
+        ht_put(&table.t, "crc", p->operands[2].c_str());
     int accepted = upload_check(&table.t, file.c_str(), dir.c_str());
     // The status is the verdict on the upload: the daemon deletes a refused
     // file, so a message that could not be shown must not refuse a good one.
     (void)std::fflush(stdout);
     clearerr(stdout);
     return accepted ? kOk : kRefused;
+}
+
+constexpr std::string_view kRaceUsage = "usage: sitekit race [--config FILE] [--json] DIR\n";
+constexpr Option kRaceOptions[] = {{"--config", true}, {"--json", false}};
+
+std::string owner_name(unsigned long uid) {
+    const pwd_user *u = pwd_getpwuid(static_cast<int>(uid));
+    return u ? std::string(field_view(u->name, sizeof u->name)) : std::to_string(uid);
+}
+
+int cmd_race(Invocation &inv, const Parsed *p) {
+    if (!want_operands(*p, inv, 1, 1, kRaceUsage))
+        return kUsage;
+    std::string dir = strip_slashes(p->operands[0]);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return usage_error(inv, "the directory " + dir + " does not exist", kRaceUsage);
+    Table table;
+    if (int rc = read_settings(inv, *p, &table.t, "race"); rc != kOk)
+        return rc;
+    sfv_state state{};
+    if (!sfv_release_state(&table.t, dir.c_str(), &state)) {
+        std::fprintf(stderr, "sitekit race: %s has no SFV that can be read\n", dir.c_str());
+        return kRefused;
+    }
+    std::size_t percent = state.total ? state.files * 100 / state.total : 0;
+    if (want_json(inv, *p)) {
+        std::string missing = "[", users = "[";
+        for (std::size_t i = 0; i < state.missing_count; ++i)
+            missing += (i ? "," : "") + json_string(state.missing[i]);
+        for (std::size_t i = 0; i < state.uploader_count; ++i) {
+            const sfv_uploader &u = state.uploaders[i];
+            users += (i ? "," : "") + JsonObject()
+                                          .str("user", owner_name(u.uid))
+                                          .unum("uid", u.uid)
+                                          .unum("files", u.files)
+                                          .unum("bytes", u.bytes)
+                                          .text();
+        }
+        std::printf("%s\n", JsonObject()
+                                .str("path", dir)
+                                .str("sfv", state.sfv)
+                                .unum("total", state.total)
+                                .unum("files", state.files)
+                                .unum("percent", percent)
+                                .unum("bytes", state.bytes)
+                                .raw("complete", state.files == state.total ? "true" : "false")
+                                .raw("missing", missing + "]")
+                                .raw("users", users + "]")
+                                .text()
+                                .c_str());
+    } else {
+        std::printf("sfv %s\nfiles %zu of %zu (%zu%%), %llu bytes%s\n", state.sfv, state.files, state.total,
+                    percent, state.bytes, state.files == state.total ? ", complete" : "");
+        for (std::size_t i = 0; i < state.missing_count; ++i)
+            std::printf("missing %s\n", state.missing[i]);
+        for (std::size_t i = 0; i < state.uploader_count; ++i)
+            std::printf("user %s %zu files, %llu bytes\n", owner_name(state.uploaders[i].uid).c_str(),
+                        state.uploaders[i].files, state.uploaders[i].bytes);
+    }
+    sfv_state_free(&state);
+    return kOk;
 }
 
 int cmd_release(Invocation &inv, const Parsed *p) {
@@ -127,11 +229,23 @@ int cmd_release(Invocation &inv, const Parsed *p) {
 
 const Command check_command{
     .name = "check",
-    .summary = "check FILE DIR: the upload check (ZIP and NFO) for the daemon's hook",
+    .summary = "check FILE DIR [CRC]: the upload check (SFV, ZIP and NFO) for the daemon's hook",
     .usage = kCheckUsage,
     .help = kCheckHelp,
     .options = kCheckOptions,
     .run = cmd_check,
+};
+const Command race_command{
+    .name = "race",
+    .summary = "race DIR: a release's files against its SFV, and who uploaded them",
+    .usage = kRaceUsage,
+    .help = "\nPrints the state of the release DIR from the directory alone: its SFV, the\n"
+            "listed files there and verified (no marker), their bytes, the files still\n"
+            "missing (one \"missing NAME\" line each) and, per owner of the files there\n"
+            "(named through the daemon's passwd file), files and bytes, most bytes\n"
+            "first. Exit status 1 when DIR has no SFV that can be read.\n",
+    .options = kRaceOptions,
+    .run = cmd_race,
 };
 const Command release_command{
     .name = "release",

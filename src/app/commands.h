@@ -10,6 +10,7 @@
     X(help)                                                                                                  \
     X(check)                                                                                                 \
     X(release)                                                                                               \
+    X(race)                                                                                                  \
     X(dirlog)                                                                                                \
     X(dupe)                                                                                                  \
     X(dupelog)                                                                                               \

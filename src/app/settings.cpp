@@ -14,9 +14,11 @@
 namespace sk::cli {
 
 const std::vector<std::string> kSettingKeys = {
-    "zip_extract",    "zip_unwanteddir", "zip_showfile",    "check_errormsg", "zip_success",
-    "zip_adfilename", "zip_ad",          "zip_adcomment",   "nfo_cleanlist",  "nfo_prepend",
-    "nfo_append",     "nfo_unwanteddir", "zip_extract_max", "zip_ratio_max",  "zip_recompress",
+    "zip_extract",        "zip_unwanteddir", "zip_showfile",   "check_errormsg",
+    "zip_success",        "zip_adfilename",  "zip_ad",         "zip_adcomment",
+    "nfo_cleanlist",      "nfo_prepend",     "nfo_append",     "nfo_unwanteddir",
+    "zip_extract_max",    "zip_ratio_max",   "zip_recompress", "sfv_required",
+    "sfv_missing_suffix", "sfv_progress",    "sfv_complete",   "sfv_complete_msg",
 };
 
 namespace {

@@ -12,6 +12,7 @@
 #include "arccheck.h"
 #include "infocheck.h"
 #include "internal.h"
+#include "sfvcheck.h"
 
 namespace {
 
@@ -47,6 +48,20 @@ std::optional<Refusal> check_nfo(const Upload &u) {
         return Refusal{u.name + ": refused"};
     if (!nfo_check(u.table, u.name.c_str(), u.dir.c_str(), nullptr))
         return Refusal{u.name + ": the NFO could not be read or rewritten"};
+    return std::nullopt;
+}
+
+std::optional<Refusal> check_sfv(const Upload &u) {
+    if (!sfv_check(u.table, u.name.c_str(), u.dir.c_str()))
+        return Refusal{u.name + ": the SFV was refused"};
+    return std::nullopt;
+}
+
+// Every upload but an SFV is compared with the release's SFV before the
+// hooks of its extension run (they may rewrite it).
+std::optional<Refusal> check_listed(const Upload &u) {
+    if (!sfv_file_check(u.table, u.name.c_str(), u.dir.c_str()))
+        return Refusal{u.name + ": the CRC check failed"};
     return std::nullopt;
 }
 
@@ -105,15 +120,22 @@ int run_check(ht_table *table, std::string_view file, std::string_view dir_arg) 
     Upload upload{table, path.substr(path.rfind('/') + 1), dir};
     ht_put(table, "path", path.c_str());
     RootedPaths rooted(table);
+    std::optional<Refusal> refused =
+        has_extension(upload.name, ".sfv") ? check_sfv(upload) : check_listed(upload);
+    if (refused) {
+        print_refusal(table, *refused);
+        return 0;
+    }
     for (const auto &[ext, check] : kChecks) {
         if (!has_extension(upload.name, ext))
             continue;
-        if (std::optional<Refusal> refused = check(upload)) {
+        if ((refused = check(upload))) {
             print_refusal(table, *refused);
             return 0;
         }
         break;
     }
+    sfv_accepted(table, upload.name.c_str(), upload.dir.c_str());
     return 1;
 }
 

@@ -3,12 +3,17 @@
  *
  * upload_check picks the check hooks for an uploaded file by its extension
  * (letter case does not count) and runs them in this order:
+ *   ".sfv"  sfv_check (sfvcheck.h), and nothing else;
+ *   any other file first sfv_file_check (sfvcheck.h): its CRC against the
+ *           release's SFV ("crc" of the table is the daemon's CRC
+ *           argument, if any); then by extension:
  *   ".zip"  zip_dupe, then zip_check (arccheck.h);
  *   ".nfo"  nfo_dupe, only when the table sets "nfo_unwanteddir" (without
  *           that folder there is nothing to compare against), then
  *           nfo_check (infocheck.h);
- *   any other file is accepted as it is.
- * The first hook that refuses ends the check. This is what `sitekit check`
+ *   any other file is accepted as it is once sfv_file_check passed.
+ * The first hook that refuses ends the check; once all accepted,
+ * sfv_accepted brings the release's markers and tag up to date. This is what `sitekit check`
  * runs, so a tool that fills the table the same way gets the same result.
  *
  * Calling order: set the site root (siteroot.h) when the daemon's tree lies

@@ -159,6 +159,14 @@ std::string quote(const std::string &word) {
     return out + "'";
 }
 
+std::string python_crc32(const std::string &path) {
+    RunResult r = run_command("python3 -c 'import sys, zlib; "
+                              "print(\"%08X\" % zlib.crc32(open(sys.argv[1], \"rb\").read()), end=\"\")' " +
+                              quote(path));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+}
+
 std::string snapshot(const std::string &dir) {
     std::vector<std::string> entries;
     for (const auto &e : fs::recursive_directory_iterator(dir)) {

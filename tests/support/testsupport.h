@@ -59,6 +59,10 @@ RunResult run_command(const std::string &command_line);
 // A shell word for a command line: word in single quotes.
 std::string quote(const std::string &word);
 
+// The CRC-32 of the file at path as Python's zlib.crc32 computes it: 8
+// upper-case hex digits. Fails the test when Python cannot read the file.
+std::string python_crc32(const std::string &path);
+
 // Every file and folder below dir, regular files with their contents, for
 // "nothing changed" checks.
 std::string snapshot(const std::string &dir);

@@ -1,0 +1,236 @@
+// sitekit check on the files of a release with an SFV, run as the daemon's
+// upload hook runs it, with CRCs cross-checked by Python's zlib.
+#include "apptest.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <unistd.h>
+
+using apptest::on_site;
+using apptest::snapshot;
+using sktest::python_crc32;
+using sktest::write_file;
+
+namespace {
+
+class SfvRelease : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rel = site.mkdirs("site/incoming/Some.Release-GRP");
+        write_file(site / "ftp-data/sitekit/checks.conf",
+                   "sfv_required *.rar|*.r[0-9][0-9]\nzip_extract *.diz\n");
+        // The files as the group packed them, and their SFV.
+        for (const char *name : {"some.rar", "Some.r00"}) {
+            std::string path = site / ("packed/" + std::string(name));
+            write_file(path, std::string(name) + std::string(1'200'000, 'z') + name);
+            sfv += std::string(name) + " " + python_crc32(path) + "\n";
+        }
+        auto r = sktest::run_command("cd " + sktest::quote(site / "packed") +
+                                     " && printf 'ok\\n' >file_id.diz && " +
+                                     "zip -q cover.zip file_id.diz && rm file_id.diz");
+        ASSERT_EQ(r.status, 0) << r.err;
+        sfv += "cover.zip " + python_crc32(site / "packed/cover.zip") + "\n";
+    }
+    // The packed file as the daemon leaves it in the release, then the hook.
+    sktest::RunResult upload(const std::string &name, const std::string &as, const std::string &crc = "0") {
+        if (!name.empty())
+            write_file(rel + "/" + as, sktest::read_file(site / ("packed/" + std::string(name))));
+        return on_site(site, {"check", as, rel, crc}, "USER=alice");
+    }
+    sktest::RunResult upload_sfv() {
+        write_file(rel + "/some.sfv", sfv);
+        return on_site(site, {"check", "some.sfv", rel, "0"}, "USER=alice");
+    }
+    sktest::SiteRoot site;
+    std::string rel;
+    std::string sfv;
+};
+
+TEST_F(SfvRelease, ListedFilesMustHaveTheirCrc) {
+    ASSERT_EQ(upload_sfv().status, 0);
+    // Computed here (CRC argument 0), the name in another letter case.
+    auto r = upload("some.rar", "SOME.RAR");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+
+    // One byte changed: refused, the reason shown, nothing else changed.
+    std::string bad = sktest::read_file(site / "packed/Some.r00");
+    bad[1'100'000] = 'y';
+    write_file(rel + "/Some.r00", bad);
+    std::string before = snapshot(site.path());
+    r = upload("", "Some.r00");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Some.r00: CRC-32 " + python_crc32(rel + "/Some.r00") + " does not match " +
+                         python_crc32(site / "packed/Some.r00") + " of the SFV some.sfv\n");
+    EXPECT_EQ(snapshot(site.path()), before);
+
+    // The daemon's CRC, when it gives one, is the one compared.
+    std::string good = python_crc32(site / "packed/Some.r00");
+    EXPECT_EQ(upload("", "Some.r00", good).status, 0);
+    write_file(rel + "/Some.r00", sktest::read_file(site / "packed/Some.r00"));
+    EXPECT_EQ(upload("", "Some.r00", "1234abcd").status, 1);
+}
+
+TEST_F(SfvRelease, ZipIsVerifiedBeforeItsOwnCheck) {
+    ASSERT_EQ(upload_sfv().status, 0);
+    auto r = upload("cover.zip", "cover.zip", "DEADBEEF");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("cover.zip: CRC-32 DEADBEEF does not match"), 0u) << r.out;
+    EXPECT_FALSE(sktest::file_exists(rel + "/file_id.diz")); // the ZIP check did not run
+    r = upload("cover.zip", "cover.zip");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(sktest::file_exists(rel + "/file_id.diz"));
+}
+
+TEST_F(SfvRelease, RequiredFilesNeedAnSfvEntry) {
+    auto r = upload("some.rar", "some.rar");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "some.rar: the release has no SFV yet; upload the SFV first\n");
+    write_file(rel + "/info.nfo", "info\n");
+    EXPECT_EQ(upload("", "info.nfo").status, 0);
+    ASSERT_EQ(upload_sfv().status, 0);
+    write_file(rel + "/extra.r05", "foreign");
+    r = upload("", "extra.r05");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "extra.r05: not listed in the SFV some.sfv\n");
+    write_file(rel + "/cover.jpg", "jpeg");
+    EXPECT_EQ(upload("", "cover.jpg").status, 0);
+}
+
+TEST_F(SfvRelease, CrcArgumentThatIsNotHexIsABadCommandLine) {
+    write_file(rel + "/cover.jpg", "jpeg");
+    std::string before = snapshot(site.path());
+    auto r = upload("", "cover.jpg", "12x4");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("the CRC '12x4' is not 1 to 8 hex digits"), std::string::npos) << r.err;
+    EXPECT_EQ(upload("", "cover.jpg", "123456789").status, 2);
+    EXPECT_EQ(snapshot(site.path()), before);
+}
+
+// What the release directory holds, folders marked with a "/".
+std::string listing(const std::string &dir) {
+    return sktest::run_command("cd " + sktest::quote(dir) + " && LC_ALL=C ls -A -p").out;
+}
+
+TEST_F(SfvRelease, MissingFilesGetMarkersUntilTheyArrive) {
+    write_file(site / "ftp-data/sitekit/checks.conf", "sfv_missing_suffix .missing\n");
+    // Before the SFV: one good file, one damaged, a folder at a marker's name.
+    ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
+    std::string bad = sktest::read_file(site / "packed/Some.r00");
+    bad[10] = '!';
+    write_file(rel + "/Some.r00", bad);
+    ASSERT_EQ(upload("", "Some.r00").status, 0);
+    sktest::make_dirs(rel + "/cover.zip.missing");
+
+    auto r = upload_sfv();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Some.r00: CRC-32 " + python_crc32(rel + "/Some.r00") + " does not match " +
+                         python_crc32(site / "packed/Some.r00") + " of the SFV some.sfv\n");
+    EXPECT_EQ(listing(rel),
+              ".sitekit-sfv.lock\nSome.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(sktest::read_file(rel + "/Some.r00.missing"), "");
+
+    EXPECT_EQ(upload("Some.r00", "Some.r00").status, 0);
+    EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
+    // The folder is not a marker of this check's making: it stays.
+    EXPECT_EQ(listing(rel),
+              ".sitekit-sfv.lock\nSome.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+}
+
+constexpr const char *kTagSettings = "sfv_progress [ %{percent}% complete ] - %{files}F of %{total}F\n"
+                                     "sfv_complete [%{size}M %{total}F - COMPLETE]\n"
+                                     "sfv_complete_msg %{user} completed %{total} files\n";
+
+TEST_F(SfvRelease, TagFollowsTheReleaseUntilComplete) {
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    ASSERT_EQ(upload_sfv().status, 0);
+    std::string lock = ".sitekit-sfv.lock\n";
+    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
+                                   "some.rar-missing\nsome.sfv\n");
+    EXPECT_EQ(upload("some.rar", "some.rar").out, "");
+    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 33% complete ] - 1F of 3F/\ncover.zip-missing\n"
+                                   "some.rar\nsome.sfv\n");
+    EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
+    auto r = upload("Some.r00", "Some.r00");
+    EXPECT_EQ(r.out, "alice completed 3 files\n");
+    EXPECT_EQ(listing(rel), lock + "Some.r00\n[2M 3F - COMPLETE]/\ncover.zip\nsome.rar\nsome.sfv\n");
+    // The complete line is printed once; a file deleted behind the check's
+    // back is missing again at the next upload.
+    ASSERT_EQ(std::remove((rel + "/cover.zip").c_str()), 0);
+    r = upload("some.rar", "some.rar");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(listing(rel), lock + "Some.r00\n[ 66% complete ] - 2F of 3F/\ncover.zip-missing\n"
+                                   "some.rar\nsome.sfv\n");
+}
+
+TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    ASSERT_EQ(upload_sfv().status, 0);
+    ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
+    ASSERT_EQ(std::remove((rel + "/some.rar").c_str()), 0);
+    // The delete hook runs without USER.
+    auto r = on_site(site, {"check", "--deleted", "some.rar", rel});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string lock = ".sitekit-sfv.lock\n";
+    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
+                                   "some.rar-missing\nsome.sfv\n");
+    write_file(rel + "/keep-missing", "not empty: not a marker");
+    ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
+    r = on_site(site, {"check", "--deleted", "some.sfv", rel});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listing(rel), lock + "keep-missing\n");
+}
+
+TEST_F(SfvRelease, RaceReadsTheStateAndTheUploadersFromTheDirectory) {
+    write_file(site / "etc/passwd", "alice:x:" + std::to_string(geteuid()) + ":100::/site:/bin/false\n");
+    ASSERT_EQ(upload_sfv().status, 0);
+    ASSERT_EQ(upload("some.rar", "some.rar").status, 0);
+    ASSERT_EQ(upload("cover.zip", "cover.zip").status, 0);
+    std::string bytes = std::to_string(sktest::read_file(rel + "/some.rar").size() +
+                                       sktest::read_file(rel + "/cover.zip").size());
+    auto r = on_site(site, {"race", rel});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "sfv some.sfv\nfiles 2 of 3 (66%), " + bytes +
+                         " bytes\nmissing Some.r00\nuser alice 2 files, " + bytes + " bytes\n");
+    r = on_site(site, {"race", "--json", rel});
+    EXPECT_EQ(r.out, "{\"path\":\"" + rel +
+                         "\",\"sfv\":\"some.sfv\",\"total\":3,\"files\":2,\"percent\":66,"
+                         "\"bytes\":" +
+                         bytes +
+                         ",\"complete\":false,\"missing\":[\"Some.r00\"],\"users\":[{\"user\":"
+                         "\"alice\",\"uid\":" +
+                         std::to_string(geteuid()) + ",\"files\":2,\"bytes\":" + bytes + "}]}\n");
+    ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
+    EXPECT_EQ(on_site(site, {"race", rel}).status, 1);
+}
+
+TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {
+    sktest::SiteRoot site;
+    std::string rel = site.mkdirs("site/incoming/Eight-GRP");
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    std::string sfv, all;
+    for (int i = 0; i < 8; ++i) {
+        std::string name = "eight.r0" + std::to_string(i);
+        write_file(rel + "/" + name, std::string(200'000 + i, static_cast<char>('a' + i)));
+        sfv += name + " " + python_crc32(rel + "/" + name) + "\n";
+        all += name + "\n";
+        // Only the SFV is there at first: the others arrive together.
+        ASSERT_EQ(std::rename((rel + "/" + name).c_str(), (site / name).c_str()), 0);
+    }
+    write_file(rel + "/eight.sfv", sfv);
+    ASSERT_EQ(on_site(site, {"check", "eight.sfv", rel}, "USER=alice").status, 0);
+    std::string script =
+        "cd " + sktest::quote(rel) + " && for i in 0 1 2 3 4 5 6 7; do (mv ../../../eight.r0$i . && env -i " +
+        sktest::quote(sktest::build_path("src/app/sitekit")) + " --root " + sktest::quote(site.path()) +
+        " check --user u$i eight.r0$i . >../out$i) & done; wait; cat ../out*";
+    auto r = sktest::run_command(script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("completed 8 files\n"), r.out.rfind("completed 8 files\n")) << r.out;
+    EXPECT_NE(r.out.find("completed 8 files\n"), std::string::npos) << r.out;
+    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\n[1M 8F - COMPLETE]/\n" + all + "eight.sfv\n");
+}
+
+} // namespace
