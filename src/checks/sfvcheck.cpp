@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -385,15 +386,41 @@ struct Counted {
     unsigned long long bytes;
 };
 
+// Removes the markers of files the SFV no longer lists (it was replaced by
+// one with another list): zero-byte regular files named with the suffix
+// whose base is not a listed file. A listed file itself always stays.
+void remove_stale_markers(const Hook &h, const Entries &entries, const std::string &suffix,
+                          const std::vector<std::string> &names) {
+    std::unordered_set<std::string> listed;
+    for (const Entry &e : entries)
+        listed.insert(sk::ascii_lowercase(e.name));
+    for (const std::string &name : names) {
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
+            listed.count(sk::ascii_lowercase(name)) != 0 ||
+            listed.count(sk::ascii_lowercase(name.substr(0, name.size() - suffix.size()))) != 0)
+            continue;
+        std::string path = h.dir + "/" + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+            unlink(path.c_str()) != 0)
+            (void)std::fprintf(stderr, "%s: cannot remove the marker: %s\n", path.c_str(),
+                               std::strerror(errno));
+    }
+}
+
 // The state of the release from its directory alone: a listed file counts
 // when it is a regular file there without a marker (so it passed its CRC
-// check). With fix, a listed file that is not there gets its marker (back)
-// and the marker of arrived goes first; filled then tells whether it did.
+// check). With fix, a listed file that is not there gets its marker (back),
+// the markers of files no longer listed go, and the marker of arrived goes
+// first; filled then tells whether it did.
 State scan_release(const Hook &h, const Entries &entries, std::string_view arrived, bool fix, bool &filled,
                    std::vector<std::string> &names, std::vector<Counted> *counted = nullptr,
                    std::vector<std::string> *missing = nullptr) {
     std::string suffix = missing_suffix(h.table);
     names = names_in(h.dir);
+    if (fix)
+        remove_stale_markers(h, entries, suffix, names);
     std::unordered_map<std::string, std::string> present;
     for (const std::string &name : names)
         present.emplace(sk::ascii_lowercase(name), name);

@@ -184,6 +184,19 @@ TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
     EXPECT_EQ(listing(rel), lock + "keep-missing\n");
 }
 
+// The daemon overwrote the SFV with a shorter list: the markers of the files
+// it no longer lists go; a non-empty file with the suffix is not a marker.
+TEST_F(SfvRelease, MarkersFollowAnSfvUploadedAgain) {
+    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
+    ASSERT_EQ(upload_sfv().status, 0);
+    write_file(rel + "/notes-missing", "mine");
+    sfv = sfv.substr(0, sfv.find('\n') + 1); // some.rar alone
+    auto r = upload_sfv();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\n[ 0% complete ] - 0F of 1F/\nnotes-missing\n"
+                            "some.rar-missing\nsome.sfv\n");
+}
+
 TEST_F(SfvRelease, RaceReadsTheStateAndTheUploadersFromTheDirectory) {
     write_file(site / "etc/passwd", "alice:x:" + std::to_string(geteuid()) + ":100::/site:/bin/false\n");
     ASSERT_EQ(upload_sfv().status, 0);
