@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -218,6 +222,115 @@ TEST_F(SfvRelease, RaceReadsTheStateAndTheUploadersFromTheDirectory) {
                          std::to_string(geteuid()) + ",\"files\":2,\"bytes\":" + bytes + "}]}\n");
     ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
     EXPECT_EQ(on_site(site, {"race", rel}).status, 1);
+}
+
+// A release as the daemon's hook sees it: its SFV and ten files in a fixed
+// random order, three of them before the SFV, one first uploaded damaged,
+// one foreign file. After each upload the directory, the hook's output and
+// "sitekit race --json" are compared with what the state implies.
+TEST(SfvEndToEnd, TenFilesInRandomOrder) {
+    sktest::SiteRoot site;
+    std::string rel = site.mkdirs("site/incoming/Ten-GRP");
+    write_file(site / "etc/passwd", "alice:x:" + std::to_string(geteuid()) + ":100::/site:/bin/false\n");
+    write_file(site / "ftp-data/sitekit/checks.conf",
+               std::string(kTagSettings) + "sfv_required *.r[0-9][0-9]\n");
+    std::vector<std::string> names;
+    std::string sfv = "; ten files\r\n";
+    for (int i = 1; i <= 10; ++i) {
+        std::string name = "ten.0" + std::string(i < 10 ? "0" : "") + std::to_string(i);
+        write_file(site / ("packed/" + name), std::string(150'000 + i, static_cast<char>('a' + i)));
+        sfv += name + " " + python_crc32(site / ("packed/" + name)) + "\r\n";
+        names.push_back(name);
+    }
+    std::vector<std::string> order = names;
+    std::mt19937 rng(14);
+    std::shuffle(order.begin(), order.end(), rng);
+    order.insert(order.begin() + 3, "ten.sfv");
+    const std::string damaged = order[5], foreign = "extra.r07";
+    order.insert(order.begin() + 5, "damaged");
+    order.insert(order.begin() + 8, foreign);
+
+    bool have_sfv = false;
+    std::set<std::string> there; // listed files accepted
+    for (const std::string &step : order) {
+        SCOPED_TRACE(step);
+        std::string as = step == "damaged" ? damaged : step;
+        if (step == "ten.sfv")
+            write_file(rel + "/" + as, sfv);
+        else if (step == foreign)
+            write_file(rel + "/" + as, "not of this release");
+        else if (step == "damaged")
+            write_file(rel + "/" + as, sktest::read_file(site / ("packed/" + damaged)) + "!");
+        else
+            write_file(rel + "/" + as, sktest::read_file(site / ("packed/" + as)));
+        auto r = on_site(site, {"check", as, rel, "0"}, "USER=alice");
+
+        // What the hook must say, and the state it must leave.
+        std::string out;
+        int status = 0;
+        const bool was_complete = have_sfv && there.size() == names.size();
+        if (step == "damaged") {
+            status = 1;
+            out = damaged + ": CRC-32 " + python_crc32(rel + "/" + damaged) + " does not match " +
+                  python_crc32(site / ("packed/" + damaged)) + " of the SFV ten.sfv\n";
+        } else if (step == foreign) {
+            status = 1;
+            out = foreign + ": not listed in the SFV ten.sfv\n";
+        } else if (step == "ten.sfv") {
+            have_sfv = true;
+        } else {
+            there.insert(step);
+        }
+        bool complete = have_sfv && there.size() == names.size();
+        if (complete && !was_complete)
+            out = "alice completed 10 files\n";
+        EXPECT_EQ(r.status, status) << r.err;
+        EXPECT_EQ(r.out, out);
+        if (status != 0) { // the daemon deletes a refused upload
+            ASSERT_EQ(std::remove((rel + "/" + as).c_str()), 0);
+        }
+
+        unsigned long long bytes = 0;
+        std::string listed, missing;
+        std::set<std::string> entries(there.begin(), there.end());
+        for (const std::string &name : names) {
+            if (there.count(name)) {
+                bytes += sktest::read_file(site / ("packed/" + name)).size();
+            } else if (have_sfv) {
+                entries.insert(name + "-missing");
+                missing += (missing.empty() ? "\"" : ",\"") + name + "\"";
+            }
+        }
+        std::size_t percent = there.size() * 100 / names.size();
+        if (have_sfv) {
+            entries.insert(".sitekit-sfv.lock");
+            entries.insert("ten.sfv");
+            entries.insert(complete ? "[" + std::to_string(bytes / (1024 * 1024)) + "M 10F - COMPLETE]/"
+                                    : "[ " + std::to_string(percent) + "% complete ] - " +
+                                          std::to_string(there.size()) + "F of 10F/");
+        }
+        std::string expected;
+        for (const std::string &e : entries)
+            expected += e + "\n";
+        EXPECT_EQ(listing(rel), expected);
+
+        auto race = on_site(site, {"race", "--json", rel});
+        if (!have_sfv) {
+            EXPECT_EQ(race.status, 1);
+            EXPECT_EQ(race.out, "");
+            continue;
+        }
+        std::string users = there.empty() ? ""
+                                          : "{\"user\":\"alice\",\"uid\":" + std::to_string(geteuid()) +
+                                                ",\"files\":" + std::to_string(there.size()) +
+                                                ",\"bytes\":" + std::to_string(bytes) + "}";
+        EXPECT_EQ(race.out, "{\"path\":\"" + rel + "\",\"sfv\":\"ten.sfv\",\"total\":10,\"files\":" +
+                                std::to_string(there.size()) + ",\"percent\":" + std::to_string(percent) +
+                                ",\"bytes\":" + std::to_string(bytes) +
+                                ",\"complete\":" + (complete ? "true" : "false") + ",\"missing\":[" +
+                                missing + "],\"users\":[" + users + "]}\n");
+    }
+    EXPECT_EQ(there.size(), names.size());
 }
 
 TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {
