@@ -2,7 +2,8 @@
 //   - the CRC-32 of a large upload (sfv_file_crc) against zlib's crc32 over
 //     the same bytes in memory, and against "cksum" on the file; the file
 //     is read once before, so both read it from the page cache. Its size
-//     in MiB is SITEKIT_BENCH_SFV_MB (default 256);
+//     in MiB is SITEKIT_BENCH_SFV_MB, else 1024 (1 GiB) with
+//     SITEKIT_BENCH_LARGE=1, else 256;
 //   - the per-upload state update (sfv_accepted: markers, state, tag) of a
 //     release of 200 files against its floor, the directory read once and
 //     every file examined once (readdir and stat).
@@ -33,10 +34,13 @@ std::string bench_dir() {
     return dir;
 }
 
+// SITEKIT_BENCH_SFV_MB when set, else 1024 with SITEKIT_BENCH_LARGE=1, else 256.
 long upload_mb() {
+    const char *large = std::getenv("SITEKIT_BENCH_LARGE");
+    const long fallback = large && std::string(large) == "1" ? 1024 : 256;
     const char *v = std::getenv("SITEKIT_BENCH_SFV_MB");
-    long mb = v ? std::atol(v) : 256;
-    return mb > 0 ? mb : 256;
+    long mb = v ? std::atol(v) : fallback;
+    return mb > 0 ? mb : fallback;
 }
 
 std::vector<unsigned char> &upload_bytes() {
