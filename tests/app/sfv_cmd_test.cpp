@@ -305,7 +305,7 @@ TEST(SfvEndToEnd, TenFilesInRandomOrder) {
         if (have_sfv) {
             entries.insert(".sitekit-sfv.lock");
             entries.insert("ten.sfv");
-            entries.insert(complete ? "[" + std::to_string(bytes / (1024 * 1024)) + "M 10F - COMPLETE]/"
+            entries.insert(complete ? "[" + std::to_string(bytes / (1024ULL * 1024ULL)) + "M 10F - COMPLETE]/"
                                     : "[ " + std::to_string(percent) + "% complete ] - " +
                                           std::to_string(there.size()) + "F of 10F/");
         }

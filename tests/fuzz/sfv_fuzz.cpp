@@ -19,7 +19,7 @@ std::string printed(const sfv_list &list) {
     std::string text;
     char crc[16];
     for (std::size_t i = 0; i < list.count; ++i) {
-        std::snprintf(crc, sizeof crc, " %08lX\n", list.entries[i].crc);
+        (void)std::snprintf(crc, sizeof crc, " %08lX\n", list.entries[i].crc);
         text += list.entries[i].name;
         text += crc;
     }
