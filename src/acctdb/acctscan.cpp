@@ -151,69 +151,54 @@ constexpr std::size_t kBlock = std::size_t{128} * 1024;
 
 } // namespace
 
-// The cache keeps the later of two lines with one key, so the scan walks
-// from the last line: the first line it keeps with the id is the answer;
-// the first with the name is, unless an earlier line has the id.
-bool scan_user(const char *path, const lookup_key &key, pwd_user &out) {
-    bool by_id = false, by_name = false;
-    pwd_user named{};
-    bool readable = each_file_line_backward(path, kBlock, [&](std::string_view line) {
-        bool name_hit = key.name && !by_name && first_field(line) == *key.name;
-        bool id_hit = key.id && third_field_is(line, *key.id);
-        if (!name_hit && !id_hit)
-            return false;
-        std::optional<user_fields> f = split_user(line);
-        if (!f)
-            return false;
-        if (id_hit) {
-            fill_user(*f, out);
-            return by_id = true;
-        }
-        if (name_hit) {
-            fill_user(*f, named);
-            by_name = true;
-        }
-        return by_name && !key.id;
-    });
-    if (!readable)
-        return false;
-    if (!by_id && by_name)
-        out = named;
-    return by_id || by_name;
-}
+namespace {
 
-bool scan_group(const char *path, const lookup_key &key, found_group &out) {
+// The cache keeps the later of two lines with one key, so the scan walks
+// from the last line. The rule for either file: the first
+// line it keeps with the id is the answer; the first with the name is,
+// unless an earlier line has the id. split parses a line (empty optional:
+// the line is skipped) and keep stores its fields.
+template <class Found, class Split, class Keep>
+bool scan_backward(const char *path, const lookup_key &key, Found &out, Split split, Keep keep) {
     bool by_id = false, by_name = false;
-    found_group named;
-    auto keep = [](const group_fields &f, found_group &to) {
-        to.record = pwd_group{};
-        fill_group(f, to.record);
-        to.has_members = f.members.has_value();
-        to.members.assign(f.members.value_or(std::string_view()));
-    };
+    Found named{};
     bool readable = each_file_line_backward(path, kBlock, [&](std::string_view line) {
         bool name_hit = key.name && !by_name && first_field(line) == *key.name;
         bool id_hit = key.id && third_field_is(line, *key.id);
         if (!name_hit && !id_hit)
             return false;
-        std::optional<group_fields> f = split_group(line);
+        auto f = split(line);
         if (!f)
             return false;
         if (id_hit) {
             keep(*f, out);
             return by_id = true;
         }
-        if (name_hit) {
-            keep(*f, named);
-            by_name = true;
-        }
-        return by_name && !key.id;
+        keep(*f, named);
+        by_name = true;
+        return !key.id;
     });
     if (!readable)
         return false;
     if (!by_id && by_name)
         out = std::move(named);
     return by_id || by_name;
+}
+
+} // namespace
+
+bool scan_user(const char *path, const lookup_key &key, pwd_user &out) {
+    return scan_backward(path, key, out, split_user,
+                         [](const user_fields &f, pwd_user &to) { fill_user(f, to); });
+}
+
+bool scan_group(const char *path, const lookup_key &key, found_group &out) {
+    return scan_backward(path, key, out, split_group, [](const group_fields &f, found_group &to) {
+        to.record = pwd_group{};
+        fill_group(f, to.record);
+        to.has_members = f.members.has_value();
+        to.members.assign(f.members.value_or(std::string_view()));
+    });
 }
 
 } // namespace sk::acct
