@@ -4,7 +4,8 @@
 //     is read once before, so both read it from the page cache. Its size
 //     in MiB is SITEKIT_BENCH_SFV_MB, else 1024 (1 GiB) with
 //     SITEKIT_BENCH_LARGE=1, else 256;
-//   - the per-upload state update (sfv_accepted: markers, state, tag) of a
+//   - the per-upload state update (sfv_accepted: markers, state, tag, the
+//     upload record and the totals by uploader) of a
 //     release of 200 files against its floor, the directory read once and
 //     every file examined once (readdir and stat).
 // Each prints its ratio to its floor.
@@ -175,6 +176,9 @@ void BM_StateUpdate(benchmark::State &state) {
     ht_init(&table);
     ht_put(&table, "sfv_progress", "[ %{percent}% complete ] - %{files}F of %{total}F");
     ht_put(&table, "sfv_complete", "[%{size}M %{total}F - COMPLETE]");
+    ht_put(&table, "sfv_complete_msg", "%{user} done: %{uploaders}");
+    ht_put(&table, "user", "alice");
+    ht_put(&table, "speed", "1520.5");
     double s = timed(state, [&] { sfv_accepted(&table, "release.100", dir.c_str()); });
     ht_finalize(&table);
     ratio(state, s, update_floor);

@@ -20,8 +20,9 @@ namespace sk::cli {
 
 namespace {
 
-constexpr std::string_view kCheckUsage = "usage: sitekit check [--config FILE] [--user NAME] FILE DIR [CRC]\n"
-                                         "       sitekit check [--config FILE] --deleted FILE DIR\n";
+constexpr std::string_view kCheckUsage =
+    "usage: sitekit check [--config FILE] [--user NAME] [--speed KIBS] FILE DIR [CRC]\n"
+    "       sitekit check [--config FILE] --deleted FILE DIR\n";
 constexpr std::string_view kCheckHelp =
     "\n"
     "The upload check for the daemon's hook, which runs it with the uploaded\n"
@@ -45,11 +46,14 @@ constexpr std::string_view kCheckHelp =
     "  --config FILE  settings file (default /ftp-data/sitekit/checks.conf\n"
     "                 below the site root)\n"
     "  --user NAME    the uploading user (default: $USER, set by the daemon)\n"
+    "  --speed KIBS   the upload's speed in KiB/s, kept for sitekit race\n"
+    "                 (default: $SPEED, set by the daemon)\n"
     "  --deleted      FILE was deleted from DIR (the daemon's delete hook or a\n"
     "                 cron job): a listed file gets its marker back and the\n"
     "                 tag is recomputed; when FILE was the SFV, its markers\n"
     "                 and tag go. Exit status 0.\n";
-constexpr Option kCheckOptions[] = {{"--config", true}, {"--user", true}, {"--deleted", false}};
+constexpr Option kCheckOptions[] = {
+    {"--config", true}, {"--user", true}, {"--speed", true}, {"--deleted", false}};
 constexpr std::string_view kReleaseUsage = "usage: sitekit release [--json] PATH\n";
 constexpr Option kReleaseOptions[] = {{"--json", false}};
 
@@ -137,6 +141,10 @@ int cmd_check(Invocation &inv, const Parsed *p) {
     if (int rc = read_settings(inv, *p, &table.t); rc != kOk)
         return rc;
     ht_put(&table.t, "user", user.c_str());
+    // A speed that does not read is left out: it only feeds the totals.
+    const char *env_speed = std::getenv("SPEED");
+    if (std::string speed = p->value("--speed").value_or(env_speed ? env_speed : ""); !speed.empty())
+        ht_put(&table.t, "speed", speed.c_str());
     if (p->operands.size() == 3)
         ht_put(&table.t, "crc", p->operands[2].c_str());
     int accepted = upload_check(&table.t, file.c_str(), dir.c_str());
@@ -150,9 +158,10 @@ int cmd_check(Invocation &inv, const Parsed *p) {
 constexpr std::string_view kRaceUsage = "usage: sitekit race [--config FILE] [--json] DIR\n";
 constexpr Option kRaceOptions[] = {{"--config", true}, {"--json", false}};
 
-std::string owner_name(unsigned long uid) {
-    const pwd_user *u = pwd_getpwuid(static_cast<int>(uid));
-    return u ? std::string(field_view(u->name, sizeof u->name)) : std::to_string(uid);
+std::string format_speed(double kibs) {
+    char text[48];
+    (void)std::snprintf(text, sizeof text, "%.1f", kibs);
+    return text;
 }
 
 int cmd_race(Invocation &inv, const Parsed *p) {
@@ -178,10 +187,11 @@ int cmd_race(Invocation &inv, const Parsed *p) {
         for (std::size_t i = 0; i < state.uploader_count; ++i) {
             const sfv_uploader &u = state.uploaders[i];
             users += (i ? "," : "") + JsonObject()
-                                          .str("user", owner_name(u.uid))
+                                          .str("user", u.user)
                                           .unum("uid", u.uid)
                                           .unum("files", u.files)
                                           .unum("bytes", u.bytes)
+                                          .raw("speed", u.timed ? format_speed(u.speed) : "null")
                                           .text();
         }
         std::printf("%s\n", JsonObject()
@@ -201,9 +211,12 @@ int cmd_race(Invocation &inv, const Parsed *p) {
                     percent, state.bytes, state.files == state.total ? ", complete" : "");
         for (std::size_t i = 0; i < state.missing_count; ++i)
             std::printf("missing %s\n", state.missing[i]);
-        for (std::size_t i = 0; i < state.uploader_count; ++i)
-            std::printf("user %s %zu files, %llu bytes\n", owner_name(state.uploaders[i].uid).c_str(),
-                        state.uploaders[i].files, state.uploaders[i].bytes);
+        for (std::size_t i = 0; i < state.uploader_count; ++i) {
+            const sfv_uploader &u = state.uploaders[i];
+            std::string speed = u.timed ? ", " + format_speed(u.speed) + " KiB/s" : "";
+            std::printf("user %s %zu file%s, %llu bytes%s\n", u.user, u.files, u.files == 1 ? "" : "s",
+                        u.bytes, speed.c_str());
+        }
     }
     sfv_state_free(&state);
     return kOk;
@@ -241,9 +254,11 @@ const Command race_command{
     .usage = kRaceUsage,
     .help = "\nPrints the state of the release DIR from the directory alone: its SFV, the\n"
             "listed files there and verified (no marker), their bytes, the files still\n"
-            "missing (one \"missing NAME\" line each) and, per owner of the files there\n"
-            "(named through the daemon's passwd file), files and bytes, most bytes\n"
-            "first. Exit status 1 when DIR has no SFV that can be read.\n",
+            "missing (one \"missing NAME\" line each) and, per uploader of the files\n"
+            "there, files, bytes and the average upload speed where the check was\n"
+            "given one (--speed or $SPEED), most bytes first. An uploader is the\n"
+            "files' owner named through the daemon's passwd file, else the user the\n"
+            "check ran for. Exit status 1 when DIR has no SFV that can be read.\n",
     .options = kRaceOptions,
     .run = cmd_race,
 };

@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "acctdb.h"
 #include "internal.h"
 #include "strmatch.h"
 #include "textfill.h"
@@ -382,9 +383,150 @@ void put_number(ht_table *table, const char *key, unsigned long long value) {
 }
 
 struct Counted {
+    std::string name; // as the SFV spells it
     uid_t uid;
     unsigned long long bytes;
 };
+
+// Who uploaded each listed file, and how fast, kept in the release so that
+// the totals by uploader come from the directory alone: one line
+// "USER SPEED NAME" per file, "-" for a user or speed the hook did not give.
+constexpr const char *kUploadsName = ".sitekit-sfv.uploads";
+constexpr std::size_t kUploadsMax = 4 * SFV_SIZE_MAX;
+
+struct Upload {
+    std::string user;
+    double speed = -1; // KiB/s; negative when unknown
+};
+using Uploads = std::unordered_map<std::string, Upload>; // lower-cased name -> upload
+
+// A speed as the hook gives it: a decimal number of KiB/s, at least 0.
+std::optional<double> parse_speed(std::string_view text) {
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || !(value >= 0) || value > 1e12)
+        return std::nullopt;
+    return value;
+}
+
+// The records of the release; a line that does not read is passed over.
+Uploads read_uploads(const std::string &dir) {
+    Uploads out;
+    sk::regular_file f = sk::open_regular((dir + "/" + kUploadsName).c_str(), O_RDONLY | O_NOFOLLOW);
+    if (!f || f.st.st_size > static_cast<off_t>(kUploadsMax))
+        return out;
+    std::string text(static_cast<std::size_t>(f.st.st_size), '\0');
+    ssize_t got = sk::read_full(f.fd.get(), text.data(), text.size());
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        std::size_t a = line.find(' ');
+        std::size_t b = a == std::string_view::npos ? a : line.find(' ', a + 1);
+        if (b == std::string_view::npos || b + 1 >= line.size())
+            continue;
+        std::string_view user = line.substr(0, a), speed = line.substr(a + 1, b - a - 1);
+        Upload u;
+        if (user != "-" && user.size() < SFV_USER_MAX)
+            u.user = user;
+        if (std::optional<double> v = parse_speed(speed))
+            u.speed = *v;
+        out[sk::ascii_lowercase(line.substr(b + 1))] = std::move(u);
+    }
+    return out;
+}
+
+// Records the upload of the listed file name (the hook's "user" and
+// "speed") and keeps the records of the other listed files there; written
+// beside the records and renamed over them, under the release's lock.
+void record_upload(const Hook &h, const std::string &name, const std::vector<Counted> &counted) {
+    Uploads old = read_uploads(h.dir);
+    Upload now;
+    const char *user = ht_get(h.table, "user");
+    if (user && *user && std::strlen(user) < SFV_USER_MAX && !std::strpbrk(user, " \n"))
+        now.user = user;
+    if (const char *speed = ht_get(h.table, "speed"))
+        now.speed = parse_speed(speed).value_or(-1);
+    std::string text;
+    for (const Counted &c : counted) {
+        bool arrived = sk::ascii_iequals(c.name, name);
+        auto it = old.find(sk::ascii_lowercase(c.name));
+        if (!arrived && it == old.end())
+            continue;
+        const Upload &u = arrived ? now : it->second;
+        char speed[32] = "-";
+        if (u.speed >= 0)
+            (void)std::snprintf(speed, sizeof speed, "%.1f", u.speed);
+        text += (u.user.empty() ? "-" : u.user) + " " + speed + " " + c.name + "\n";
+    }
+    std::string path = h.dir + "/" + kUploadsName, fresh = path + ".new";
+    sk::unique_fd fd(::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd || !sk::write_all(fd.get(), text.data(), text.size()) ||
+        rename(fresh.c_str(), path.c_str()) != 0) {
+        (void)std::fprintf(stderr, "%s: cannot record the upload: %s\n", path.c_str(), std::strerror(errno));
+        (void)unlink(fresh.c_str());
+    }
+}
+
+// The name an owner goes by: through the daemon's passwd file (looked up
+// once per owner), else the user recorded for the upload, else the owner's
+// number.
+std::string uploader_name(uid_t uid, const Upload *recorded,
+                          std::unordered_map<uid_t, std::optional<std::string>> &known) {
+    auto [it, fresh] = known.try_emplace(uid);
+    if (fresh)
+        if (const pwd_user *u = pwd_getpwuid(static_cast<int>(uid)))
+            it->second = std::string(sk::field_view(u->name, sizeof u->name));
+    if (it->second)
+        return *it->second;
+    if (recorded && !recorded->user.empty())
+        return recorded->user;
+    return std::to_string(uid);
+}
+
+// The totals by uploader of the counted files, most bytes first.
+std::vector<sfv_uploader> uploaders_of(const std::string &dir, const std::vector<Counted> &counted) {
+    struct Sum {
+        sfv_uploader u{};
+        double kib = 0, seconds = 0; // of the files whose speed is known
+    };
+    Uploads uploads = read_uploads(dir);
+    std::unordered_map<uid_t, std::optional<std::string>> known;
+    std::vector<Sum> sums;
+    for (const Counted &c : counted) {
+        auto rec = uploads.find(sk::ascii_lowercase(c.name));
+        const Upload *up = rec == uploads.end() ? nullptr : &rec->second;
+        std::string name = uploader_name(c.uid, up, known).substr(0, SFV_USER_MAX - 1);
+        auto it = std::find_if(sums.begin(), sums.end(), [&](const Sum &s) { return s.u.user == name; });
+        if (it == sums.end()) {
+            it = sums.insert(sums.end(), Sum{});
+            it->u.uid = c.uid;
+            std::memcpy(it->u.user, name.c_str(), name.size() + 1);
+        }
+        it->u.uid = std::min<unsigned long>(it->u.uid, c.uid);
+        ++it->u.files;
+        it->u.bytes += c.bytes;
+        // The average is bytes over time, so a large file weighs more.
+        if (up && up->speed > 0) {
+            double kib = static_cast<double>(c.bytes) / 1024.0;
+            it->kib += kib;
+            it->seconds += kib / up->speed;
+            ++it->u.timed;
+        }
+    }
+    std::vector<sfv_uploader> out;
+    for (Sum &s : sums) {
+        if (s.seconds > 0)
+            s.u.speed = s.kib / s.seconds;
+        out.push_back(s.u);
+    }
+    std::sort(out.begin(), out.end(), [](const sfv_uploader &a, const sfv_uploader &b) {
+        return a.bytes != b.bytes ? a.bytes > b.bytes : std::strcmp(a.user, b.user) < 0;
+    });
+    return out;
+}
 
 // Removes the markers of files the SFV no longer lists (it was replaced by
 // one with another list): zero-byte regular files named with the suffix
@@ -445,7 +587,7 @@ State scan_release(const Hook &h, const Entries &entries, std::string_view arriv
         ++st.files;
         st.bytes += static_cast<unsigned long long>(file.st_size);
         if (counted)
-            counted->push_back(Counted{file.st_uid, static_cast<unsigned long long>(file.st_size)});
+            counted->push_back(Counted{e.name, file.st_uid, static_cast<unsigned long long>(file.st_size)});
     }
     return st;
 }
@@ -456,7 +598,11 @@ void update_release(const Hook &h, const Entries &entries, std::string_view arri
     // Only the upload that filled a gap (or an SFV) may complete the release.
     bool filled = has_extension(arrived, ".sfv");
     std::vector<std::string> names;
-    State st = scan_release(h, entries, arrived, true, filled, names);
+    std::vector<Counted> counted;
+    State st = scan_release(h, entries, arrived, true, filled, names, &counted);
+    if (std::any_of(counted.begin(), counted.end(),
+                    [&](const Counted &c) { return sk::ascii_iequals(c.name, arrived); }))
+        record_upload(h, std::string(arrived), counted);
     bool was_complete = false;
     if (const char *complete = ht_get(h.table, "sfv_complete")) {
         std::optional<std::string> old = tag_name(h.table, complete);
@@ -469,6 +615,17 @@ void update_release(const Hook &h, const Entries &entries, std::string_view arri
     put_number(h.table, "percent", st.total ? st.files * 100 / st.total : 0);
     put_number(h.table, "bytes", st.bytes);
     put_number(h.table, "size", st.bytes / (1024ULL * 1024ULL));
+    std::vector<sfv_uploader> uploaders = uploaders_of(h.dir, counted);
+    std::string all;
+    for (const sfv_uploader &u : uploaders) {
+        char speed[48] = "";
+        if (u.timed)
+            (void)std::snprintf(speed, sizeof speed, " %.0fKB/s", u.speed);
+        all += (all.empty() ? "" : ", ") + std::string(u.user) + " " + std::to_string(u.files) + "F " +
+               std::to_string(u.bytes / (1024ULL * 1024ULL)) + "M" + speed;
+    }
+    ht_put(h.table, "leader", uploaders.empty() ? "" : uploaders.front().user);
+    ht_put(h.table, "uploaders", all.c_str());
     update_tag(h, st, names);
     const char *msg = ht_get(h.table, "sfv_complete_msg");
     if (st.files == st.total && filled && !was_complete && msg) {
@@ -534,25 +691,14 @@ int release_state(ht_table *table, const char *dir, sfv_state *out) {
     std::vector<std::string> names, missing;
     std::vector<Counted> counted;
     State st = scan_release(h, entries, "", false, filled, names, &counted, &missing);
-    std::vector<sfv_uploader> by_uid;
-    for (const Counted &c : counted) {
-        auto it =
-            std::find_if(by_uid.begin(), by_uid.end(), [&](const sfv_uploader &u) { return u.uid == c.uid; });
-        if (it == by_uid.end())
-            it = by_uid.insert(by_uid.end(), sfv_uploader{c.uid, 0, 0});
-        ++it->files;
-        it->bytes += c.bytes;
-    }
-    std::sort(by_uid.begin(), by_uid.end(), [](const sfv_uploader &a, const sfv_uploader &b) {
-        return a.bytes != b.bytes ? a.bytes > b.bytes : a.uid < b.uid;
-    });
+    std::vector<sfv_uploader> uploaders = uploaders_of(h.dir, counted);
     *out = sfv_state{};
     out->total = st.total;
     out->files = st.files;
     out->bytes = st.bytes;
     out->sfv = sk::dup_text(*sfv);
     out->missing = static_cast<char **>(std::calloc(missing.size() + 1, sizeof(char *)));
-    out->uploaders = static_cast<sfv_uploader *>(std::calloc(by_uid.size() + 1, sizeof(sfv_uploader)));
+    out->uploaders = static_cast<sfv_uploader *>(std::calloc(uploaders.size() + 1, sizeof(sfv_uploader)));
     if (!out->sfv || !out->missing || !out->uploaders) {
         sfv_state_free(out);
         return 0;
@@ -564,8 +710,8 @@ int release_state(ht_table *table, const char *dir, sfv_state *out) {
         }
         ++out->missing_count;
     }
-    std::copy(by_uid.begin(), by_uid.end(), out->uploaders);
-    out->uploader_count = by_uid.size();
+    std::copy(uploaders.begin(), uploaders.end(), out->uploaders);
+    out->uploader_count = uploaders.size();
     return 1;
 }
 
@@ -598,6 +744,9 @@ bool required(ht_table *table, const std::string &name) {
 }
 
 int check_file(const Hook &h) {
+    if (sk::ascii_iequals(h.name, ReleaseLock::kLockName) || sk::ascii_iequals(h.name, kUploadsName) ||
+        sk::ascii_iequals(h.name, std::string(kUploadsName) + ".new"))
+        return refuse(h, Failure{"the name is kept for the release's own records"});
     Entries entries;
     std::optional<std::string> sfv = release_sfv(h.dir, "", entries);
     const Entry *listed = nullptr;

@@ -129,6 +129,12 @@ int sfv_file_check(ht_table *table, const char *file, const char *dir);
  *     "sfv_complete" once nothing is missing) with those variables filled
  *     in ("/" becomes "-"), is created, and then every other empty folder
  *     whose name fits either template (variables as wildcards) is removed;
+ *   - a listed upload is recorded in the file ".sitekit-sfv.uploads" of dir
+ *     with "user" and "speed" (KiB/s, a decimal number) of the table, for
+ *     the totals by uploader;
+ *   - the table gets "leader" (the uploader of the most bytes) and
+ *     "uploaders" (each uploader as "NAME 4F 95M 1520KB/s", the speed only
+ *     when known, most bytes first, joined by ", ");
  *   - when the upload completed the release (it is an SFV, or its marker
  *     was removed, and the complete tag was not there before),
  *     "sfv_complete_msg", filled in, is printed as one line.
@@ -147,11 +153,21 @@ int sfv_accepted(ht_table *table, const char *file, const char *dir);
  */
 int sfv_deleted(ht_table *table, const char *file, const char *dir);
 
-/* The listed files there of one owner. */
+#define SFV_USER_MAX 32 /* bytes of an uploader's name, with its NUL */
+
+/*
+ * The listed files there of one uploader. The name is the files' owner
+ * through the daemon's passwd file; for an owner it does not know, the user
+ * the upload check ran for ("user" of its table, the hook's USER); else the
+ * owner's number.
+ */
 typedef struct sfv_uploader {
-    unsigned long uid; /* the files' owner, as the daemon left them */
+    unsigned long uid;       /* the files' owner, as the daemon left them (the lowest) */
+    char user[SFV_USER_MAX]; /* the uploader's name */
     size_t files;
     unsigned long long bytes;
+    double speed; /* KiB/s over the files whose upload speed is known; 0: none */
+    size_t timed; /* files whose upload speed is known */
 } sfv_uploader;
 
 /* A release's state, as sfv_release_state reads it. */
@@ -162,7 +178,7 @@ typedef struct sfv_state {
     unsigned long long bytes; /* of those files */
     char **missing;           /* names of the others, in the SFV's order */
     size_t missing_count;
-    sfv_uploader *uploaders; /* most bytes first, then lower uid */
+    sfv_uploader *uploaders; /* most bytes first, then by name */
     size_t uploader_count;
 } sfv_state;
 

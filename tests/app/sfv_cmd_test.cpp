@@ -101,6 +101,11 @@ TEST_F(SfvRelease, RequiredFilesNeedAnSfvEntry) {
     EXPECT_EQ(r.out, "extra.r05: not listed in the SFV some.sfv\n");
     write_file(rel + "/cover.jpg", "jpeg");
     EXPECT_EQ(upload("", "cover.jpg").status, 0);
+    // An upload may not pose as the release's own records.
+    write_file(rel + "/.sitekit-sfv.uploads", "mallory 99999 some.rar\n");
+    r = upload("", ".sitekit-sfv.uploads");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, ".sitekit-sfv.uploads: the name is kept for the release's own records\n");
 }
 
 TEST_F(SfvRelease, CrcArgumentThatIsNotHexIsABadCommandLine) {
@@ -114,9 +119,12 @@ TEST_F(SfvRelease, CrcArgumentThatIsNotHexIsABadCommandLine) {
     EXPECT_EQ(snapshot(site.path()), before);
 }
 
-// What the release directory holds, folders marked with a "/".
+// What the release directory holds, folders marked with a "/", without the
+// check's own records (".sitekit-sfv.*").
 std::string listing(const std::string &dir) {
-    return sktest::run_command("cd " + sktest::quote(dir) + " && LC_ALL=C ls -A -p").out;
+    return sktest::run_command("cd " + sktest::quote(dir) +
+                               " && LC_ALL=C ls -A -p | grep -v '^\\.sitekit-sfv\\.'")
+        .out;
 }
 
 TEST_F(SfvRelease, MissingFilesGetMarkersUntilTheyArrive) {
@@ -133,15 +141,13 @@ TEST_F(SfvRelease, MissingFilesGetMarkersUntilTheyArrive) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Some.r00: CRC-32 " + python_crc32(rel + "/Some.r00") + " does not match " +
                          python_crc32(site / "packed/Some.r00") + " of the SFV some.sfv\n");
-    EXPECT_EQ(listing(rel),
-              ".sitekit-sfv.lock\nSome.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00\nSome.r00.missing\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
     EXPECT_EQ(sktest::read_file(rel + "/Some.r00.missing"), "");
 
     EXPECT_EQ(upload("Some.r00", "Some.r00").status, 0);
     EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
     // The folder is not a marker of this check's making: it stays.
-    EXPECT_EQ(listing(rel),
-              ".sitekit-sfv.lock\nSome.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00\ncover.zip\ncover.zip.missing/\nsome.rar\nsome.sfv\n");
 }
 
 constexpr const char *kTagSettings = "sfv_progress [ %{percent}% complete ] - %{files}F of %{total}F\n"
@@ -151,23 +157,22 @@ constexpr const char *kTagSettings = "sfv_progress [ %{percent}% complete ] - %{
 TEST_F(SfvRelease, TagFollowsTheReleaseUntilComplete) {
     write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
     ASSERT_EQ(upload_sfv().status, 0);
-    std::string lock = ".sitekit-sfv.lock\n";
-    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
-                                   "some.rar-missing\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
+                            "some.rar-missing\nsome.sfv\n");
     EXPECT_EQ(upload("some.rar", "some.rar").out, "");
-    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 33% complete ] - 1F of 3F/\ncover.zip-missing\n"
-                                   "some.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00-missing\n[ 33% complete ] - 1F of 3F/\ncover.zip-missing\n"
+                            "some.rar\nsome.sfv\n");
     EXPECT_EQ(upload("cover.zip", "cover.zip").status, 0);
     auto r = upload("Some.r00", "Some.r00");
     EXPECT_EQ(r.out, "alice completed 3 files\n");
-    EXPECT_EQ(listing(rel), lock + "Some.r00\n[2M 3F - COMPLETE]/\ncover.zip\nsome.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00\n[2M 3F - COMPLETE]/\ncover.zip\nsome.rar\nsome.sfv\n");
     // The complete line is printed once; a file deleted behind the check's
     // back is missing again at the next upload.
     ASSERT_EQ(std::remove((rel + "/cover.zip").c_str()), 0);
     r = upload("some.rar", "some.rar");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(listing(rel), lock + "Some.r00\n[ 66% complete ] - 2F of 3F/\ncover.zip-missing\n"
-                                   "some.rar\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00\n[ 66% complete ] - 2F of 3F/\ncover.zip-missing\n"
+                            "some.rar\nsome.sfv\n");
 }
 
 TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
@@ -178,14 +183,13 @@ TEST_F(SfvRelease, DeletedFilesAreMissingAgainAndTheSfvTakesItsMarkers) {
     // The delete hook runs without USER.
     auto r = on_site(site, {"check", "--deleted", "some.rar", rel});
     EXPECT_EQ(r.status, 0) << r.err;
-    std::string lock = ".sitekit-sfv.lock\n";
-    EXPECT_EQ(listing(rel), lock + "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
-                                   "some.rar-missing\nsome.sfv\n");
+    EXPECT_EQ(listing(rel), "Some.r00-missing\n[ 0% complete ] - 0F of 3F/\ncover.zip-missing\n"
+                            "some.rar-missing\nsome.sfv\n");
     write_file(rel + "/keep-missing", "not empty: not a marker");
     ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
     r = on_site(site, {"check", "--deleted", "some.sfv", rel});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(listing(rel), lock + "keep-missing\n");
+    EXPECT_EQ(listing(rel), "keep-missing\n");
 }
 
 // The daemon overwrote the SFV with a shorter list: the markers of the files
@@ -197,7 +201,7 @@ TEST_F(SfvRelease, MarkersFollowAnSfvUploadedAgain) {
     sfv = sfv.substr(0, sfv.find('\n') + 1); // some.rar alone
     auto r = upload_sfv();
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\n[ 0% complete ] - 0F of 1F/\nnotes-missing\n"
+    EXPECT_EQ(listing(rel), "[ 0% complete ] - 0F of 1F/\nnotes-missing\n"
                             "some.rar-missing\nsome.sfv\n");
 }
 
@@ -219,7 +223,8 @@ TEST_F(SfvRelease, RaceReadsTheStateAndTheUploadersFromTheDirectory) {
                          bytes +
                          ",\"complete\":false,\"missing\":[\"Some.r00\"],\"users\":[{\"user\":"
                          "\"alice\",\"uid\":" +
-                         std::to_string(geteuid()) + ",\"files\":2,\"bytes\":" + bytes + "}]}\n");
+                         std::to_string(geteuid()) + ",\"files\":2,\"bytes\":" + bytes +
+                         ",\"speed\":null}]}\n");
     ASSERT_EQ(std::remove((rel + "/some.sfv").c_str()), 0);
     EXPECT_EQ(on_site(site, {"race", rel}).status, 1);
 }
@@ -303,7 +308,6 @@ TEST(SfvEndToEnd, TenFilesInRandomOrder) {
         }
         std::size_t percent = there.size() * 100 / names.size();
         if (have_sfv) {
-            entries.insert(".sitekit-sfv.lock");
             entries.insert("ten.sfv");
             entries.insert(complete ? "[" + std::to_string(bytes / (1024ULL * 1024ULL)) + "M 10F - COMPLETE]/"
                                     : "[ " + std::to_string(percent) + "% complete ] - " +
@@ -323,7 +327,7 @@ TEST(SfvEndToEnd, TenFilesInRandomOrder) {
         std::string users = there.empty() ? ""
                                           : "{\"user\":\"alice\",\"uid\":" + std::to_string(geteuid()) +
                                                 ",\"files\":" + std::to_string(there.size()) +
-                                                ",\"bytes\":" + std::to_string(bytes) + "}";
+                                                ",\"bytes\":" + std::to_string(bytes) + ",\"speed\":null}";
         EXPECT_EQ(race.out, "{\"path\":\"" + rel + "\",\"sfv\":\"ten.sfv\",\"total\":10,\"files\":" +
                                 std::to_string(there.size()) + ",\"percent\":" + std::to_string(percent) +
                                 ",\"bytes\":" + std::to_string(bytes) +
@@ -333,16 +337,55 @@ TEST(SfvEndToEnd, TenFilesInRandomOrder) {
     EXPECT_EQ(there.size(), names.size());
 }
 
+// An SFV made by cksfv, with its comment lines, and cksfv's own verdict on
+// the release agreeing with the check's at each step.
+TEST(SfvPeers, CksfvAgreesWithTheCheck) {
+    if (sktest::run_command("command -v cksfv").status != 0)
+        GTEST_SKIP() << "cksfv is not installed";
+    sktest::SiteRoot site;
+    std::string rel = site.mkdirs("site/incoming/Peer-GRP");
+    std::string packed = site.mkdirs("packed");
+    for (const char *name : {"peer.r00", "peer.r01"})
+        write_file(packed + "/" + name, std::string(300'000, name[7]) + name);
+    auto made = sktest::run_command("cd " + sktest::quote(packed) + " && cksfv -b peer.r00 peer.r01");
+    ASSERT_EQ(made.status, 0) << made.err;
+    ASSERT_EQ(made.out.front(), ';'); // its header comments
+    write_file(rel + "/peer.sfv", made.out);
+    ASSERT_EQ(on_site(site, {"check", "peer.sfv", rel}, "USER=alice").status, 0);
+    auto verdict = [&] {
+        return sktest::run_command("cd " + sktest::quote(rel) + " && cksfv -q -f peer.sfv");
+    };
+
+    write_file(rel + "/peer.r00", sktest::read_file(packed + "/peer.r00") + "!");
+    auto r = on_site(site, {"check", "peer.r00", rel}, "USER=alice");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(verdict().status, 0);
+    write_file(rel + "/peer.r00", sktest::read_file(packed + "/peer.r00"));
+    write_file(rel + "/peer.r01", sktest::read_file(packed + "/peer.r01"));
+    for (const char *name : {"peer.r00", "peer.r01"}) {
+        r = on_site(site, {"check", name, rel}, "USER=alice");
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
+    EXPECT_EQ(verdict().status, 0);
+    EXPECT_EQ(on_site(site, {"race", rel}).out.find("files 2 of 2 (100%)"),
+              std::string("sfv peer.sfv\n").size());
+}
+
+// Eight users at once, each with its upload speed and no passwd entry: one
+// complete line, the right tag, and every uploader's record kept.
 TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {
     sktest::SiteRoot site;
     std::string rel = site.mkdirs("site/incoming/Eight-GRP");
-    write_file(site / "ftp-data/sitekit/checks.conf", kTagSettings);
-    std::string sfv, all;
+    write_file(site / "ftp-data/sitekit/checks.conf",
+               std::string(kTagSettings) + "sfv_complete_msg %{leader} leads: %{uploaders}\n");
+    std::string sfv, all, race;
     for (int i = 0; i < 8; ++i) {
         std::string name = "eight.r0" + std::to_string(i);
         write_file(rel + "/" + name, std::string(200'000 + i, static_cast<char>('a' + i)));
         sfv += name + " " + python_crc32(rel + "/" + name) + "\n";
         all += name + "\n";
+        race = "user u" + std::to_string(i) + " 1 file, " + std::to_string(200'000 + i) + " bytes, 10" +
+               std::to_string(i) + ".0 KiB/s\n" + race; // most bytes first
         // Only the SFV is there at first: the others arrive together.
         ASSERT_EQ(std::rename((rel + "/" + name).c_str(), (site / name).c_str()), 0);
     }
@@ -351,12 +394,14 @@ TEST(SfvConcurrency, EightUploadsAtOnceLeaveOneRightTag) {
     std::string script =
         "cd " + sktest::quote(rel) + " && for i in 0 1 2 3 4 5 6 7; do (mv ../../../eight.r0$i . && env -i " +
         sktest::quote(sktest::build_path("src/app/sitekit")) + " --root " + sktest::quote(site.path()) +
-        " check --user u$i eight.r0$i . >../out$i) & done; wait; cat ../out*";
+        " check --user u$i --speed 10$i eight.r0$i . >../out$i) & done; wait; cat ../out*";
     auto r = sktest::run_command(script);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.find("completed 8 files\n"), r.out.rfind("completed 8 files\n")) << r.out;
-    EXPECT_NE(r.out.find("completed 8 files\n"), std::string::npos) << r.out;
-    EXPECT_EQ(listing(rel), ".sitekit-sfv.lock\n[1M 8F - COMPLETE]/\n" + all + "eight.sfv\n");
+    EXPECT_EQ(r.out, "u7 leads: u7 1F 0M 107KB/s, u6 1F 0M 106KB/s, u5 1F 0M 105KB/s, u4 1F 0M 104KB/s, "
+                     "u3 1F 0M 103KB/s, u2 1F 0M 102KB/s, u1 1F 0M 101KB/s, u0 1F 0M 100KB/s\n");
+    EXPECT_EQ(listing(rel), "[1M 8F - COMPLETE]/\n" + all + "eight.sfv\n");
+    r = on_site(site, {"race", rel});
+    EXPECT_EQ(r.out, "sfv eight.sfv\nfiles 8 of 8 (100%), 1600028 bytes, complete\n" + race);
 }
 
 } // namespace
