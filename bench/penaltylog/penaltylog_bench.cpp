@@ -48,6 +48,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "benchsupport.h"
+
 namespace {
 
 std::string tmp_dir() {
@@ -173,56 +175,9 @@ int command_records() {
     return large && std::strcmp(large, "1") == 0 ? 1000000 : 200000;
 }
 
-double seconds_of(const timeval &t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-// The floor: the whole file read with read(2) in 1 MiB blocks; seconds.
-double sequential_read(const std::string &path) {
-    static std::vector<char> buf(1 << 20);
-    auto start = std::chrono::steady_clock::now();
-    int fd = ::open(path.c_str(), O_RDONLY);
-    while (::read(fd, buf.data(), buf.size()) > 0)
-        benchmark::DoNotOptimize(buf.data());
-    ::close(fd);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-struct ChildRun {
-    double wall = 0, cpu = 0;
-    long maxrss_kib = 0;
-    bool ok = false;
-};
-
-// Runs the program with args, stdout to /dev/null, and waits for it.
-ChildRun run_program(const std::vector<std::string> &args) {
-    ChildRun run;
-    std::vector<char *> argv;
-    argv.reserve(args.size() + 1);
-    for (const auto &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid < 0)
-        return run;
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null < 0 || dup2(null, 1) < 0)
-            _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    if (wait4(pid, &status, 0, &ru) != pid)
-        return run;
-    run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.cpu = seconds_of(ru.ru_utime) + seconds_of(ru.ru_stime);
-    run.maxrss_kib = ru.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
+using skbench::ChildRun;
+using skbench::run_program;
+using skbench::sequential_read;
 
 void nukes_command(benchmark::State &state, bool json) {
     const char *other = std::getenv("SITEKIT_BENCH_PROGRAM");

@@ -28,6 +28,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "benchsupport.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,47 +91,8 @@ Logs &logs() {
     return l;
 }
 
-// The floor: the whole file read with read(2) in 1 MiB blocks; seconds.
-double sequential_read(const std::string &path) {
-    static std::vector<char> buf(1 << 20);
-    auto start = std::chrono::steady_clock::now();
-    int fd = ::open(path.c_str(), O_RDONLY);
-    while (::read(fd, buf.data(), buf.size()) > 0)
-        benchmark::DoNotOptimize(buf.data());
-    ::close(fd);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-struct Run {
-    double seconds = 0;
-    long peak_kb = 0; // ru_maxrss
-    bool ok = false;  // exited with status 0
-};
-
-// Runs args[0] with args, its output to /dev/null.
-Run run_program(const std::vector<std::string> &args) {
-    std::vector<char *> argv;
-    argv.reserve(args.size() + 1);
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    Run run;
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0 && ::dup2(null, STDOUT_FILENO) >= 0)
-            ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage {};
-    run.ok =
-        pid > 0 && ::wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peak_kb = usage.ru_maxrss;
-    return run;
-}
+using skbench::run_program;
+using skbench::sequential_read;
 
 void listing(benchmark::State &state, const std::string &file, std::vector<std::string> args) {
     Logs &l = logs();
@@ -140,16 +103,16 @@ void listing(benchmark::State &state, const std::string &file, std::vector<std::
         state.PauseTiming();
         floor += sequential_read(file);
         state.ResumeTiming();
-        Run run = run_program(args);
+        skbench::ChildRun run = run_program(args);
         if (!run.ok)
             state.SkipWithError("the command failed");
-        total += run.seconds;
-        peak = std::max(peak, run.peak_kb);
+        total += run.wall;
+        peak = std::max(peak, run.maxrss_kib);
     }
     state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
     state.counters["ratio"] = floor > 0 ? total / floor : 0;
     state.counters["peak_rss_kb"] = static_cast<double>(peak);
-    state.counters["spawn_rss_kb"] = static_cast<double>(run_program({"/bin/true"}).peak_kb);
+    state.counters["spawn_rss_kb"] = static_cast<double>(run_program({"/bin/true"}).maxrss_kib);
 }
 
 void BM_dirlog_list(benchmark::State &s) {
