@@ -18,6 +18,7 @@
 
 #include "dirlist.h"
 #include "internal.h"
+#include "whotable.h"
 #include "whotransfer.h"
 
 spy_status status;
@@ -60,15 +61,7 @@ std::string format(const char *fmt, ...) {
 
 // Control characters and bytes outside ASCII would be drawn as several
 // cells (or move the cursor) and break the columns; they show as '?'.
-std::string printable(std::string_view text) {
-    std::string out(text);
-    for (char &c : out) {
-        auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u >= 0x7f)
-            c = '?';
-    }
-    return out;
-}
+using sk::who::printable;
 
 // A text field of a who record, NUL-terminated or not, made printable.
 template <std::size_t N> std::string field(const char (&f)[N]) {
@@ -230,23 +223,7 @@ extern "C" int watchview_fit_buf(WINDOW *win, const char *fmt, ...) {
 extern "C" void spy_makeage(int64_t start, int64_t now, char *out) {
     if (!out)
         return;
-    if (start >= now) {
-        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "0m 0s");
-        return;
-    }
-    // Both come from 32-bit fields, so the difference fits; the unsigned
-    // subtraction keeps stray values defined.
-    auto d = static_cast<uint64_t>(now) - static_cast<uint64_t>(start);
-    auto days = static_cast<unsigned long long>(d / 86400);
-    auto hours = static_cast<unsigned>(d % 86400 / 3600);
-    auto minutes = static_cast<unsigned>(d % 86400 % 3600 / 60);
-    auto seconds = static_cast<unsigned>(d % 60);
-    if (days != 0)
-        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "%llud %uh", days, hours);
-    else if (hours != 0)
-        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "%uh %um", hours, minutes);
-    else
-        (void)std::snprintf(out, WATCHVIEW_AGE_SIZE, "%um %us", minutes, seconds);
+    sk::who::put_age(start, now, out, WATCHVIEW_AGE_SIZE);
 }
 
 extern "C" void watchview_userlist_render_user(int64_t now, spy_node *node, char *line) {
@@ -261,8 +238,7 @@ extern "C" void watchview_userlist_render_user(int64_t now, spy_node *node, char
     char age[WATCHVIEW_AGE_SIZE];
     spy_makeage(who->status_time, now, age);
     std::string name = field(who->user_name);
-    std::string text(sk::field_view(who->status_text, sizeof who->status_text));
-    text = printable(text.substr(0, text.find_first_of("\r\n")));
+    std::string text = printable(sk::who::action_text(*who));
 
     int32_t direction = who_transfer_direction(who);
     if (direction != WHO_TRANSFER_NONE) {
