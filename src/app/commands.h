@@ -21,7 +21,8 @@
     X(user)                                                                                                  \
     X(group)                                                                                                 \
     X(nukes)                                                                                                 \
-    X(who)
+    X(who)                                                                                                   \
+    X(doctor)
 
 namespace sk::cli {
 
