@@ -66,7 +66,7 @@ struct ListOptions {
 // Parses the listing's command line as the monitor parses its table options
 // ("-k KEY" or "-kKEY"). -r and -c are taken so that one command line serves
 // both; a listing shows the daemon's own paths and needs no root path.
-// Returns kOk, or the exit status after a message.
+// Returns kOk, -1 after printing the help, or the exit status after a message.
 int parse_list_options(Invocation &inv, ListOptions &opt) {
     opt.json = inv.json;
     const std::vector<std::string> &args = inv.args;
@@ -77,6 +77,11 @@ int parse_list_options(Invocation &inv, ListOptions &opt) {
         if (a == "--json") {
             opt.json = true;
             continue;
+        }
+        if (a == "--help" || a == "-h") {
+            std::printf("%.*s%.*s", static_cast<int>(kWhoUsage.size()), kWhoUsage.data(),
+                        static_cast<int>(who_command.help.size()), who_command.help.data());
+            return -1;
         }
         char letter = a.size() >= 2 && a[0] == '-' && a[1] != '-' ? a[1] : '\0';
         if (letter != 'k' && letter != 's' && letter != 'r' && letter != 'c')
@@ -220,7 +225,7 @@ std::string totals_json(const Totals &t) {
 int list_table(Invocation &inv) {
     ListOptions opt;
     if (int rc = parse_list_options(inv, opt); rc != kOk)
-        return rc;
+        return rc < 0 ? kOk : rc;
     who::table table;
     if (std::string why = table.attach(opt.key, opt.stride); !why.empty())
         return fail(inv, kRefused, why);
