@@ -60,20 +60,20 @@ struct Site {
         auto now = static_cast<int32_t>(std::time(nullptr));
         for (std::size_t i = 0; i < kSlots; ++i) {
             who_record &w = slots[i];
-            std::snprintf(w.user_name, sizeof w.user_name, "user%zu", i);
-            std::snprintf(w.user_info, sizeof w.user_info, "tagline of user %zu", i);
-            std::snprintf(w.current_dir, sizeof w.current_dir, "/site/incoming/Release.%zu-GRP", i);
+            (void)std::snprintf(w.user_name, sizeof w.user_name, "user%zu", i);
+            (void)std::snprintf(w.user_info, sizeof w.user_info, "tagline of user %zu", i);
+            (void)std::snprintf(w.current_dir, sizeof w.current_dir, "/site/incoming/Release.%zu-GRP", i);
             const char *commands[] = {"STOR release.r%02zu", "RETR release.r%02zu", "IDLE"};
-            std::snprintf(w.status_text, sizeof w.status_text, commands[i % 3], i % 100);
+            (void)std::snprintf(w.status_text, sizeof w.status_text, commands[i % 3], i % 100);
             w.group_id = static_cast<int32_t>(300 + i % 60); // some gids have no group
             w.pid = static_cast<int32_t>(1000 + i);
             w.status_time = now - static_cast<int32_t>(i);
             w.transfer_start_sec = now - 10;
-            w.transfer_bytes = 1024 * 1024 * (i + 1);
+            w.transfer_bytes = uint64_t{1024} * 1024 * (i + 1);
         }
-        shmdt(slots);
+        (void)shmdt(slots);
         char text[16];
-        std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(k));
+        (void)std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(k));
         key = text;
     }
     ~Site() {

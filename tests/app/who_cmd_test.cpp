@@ -36,10 +36,10 @@ struct Site {
         int32_t later = static_cast<int32_t>(std::time(nullptr)) + 3600;
         fill(table.slot(0), "alice", 300, "the boss", "STOR a.rar", 2 * 86400 + 3 * 3600 + 1800, 1234);
         table.slot(0).transfer_start_sec = later;
-        table.slot(0).transfer_bytes = 512 * 1024;
+        table.slot(0).transfer_bytes = uint64_t{512} * 1024;
         fill(table.slot(2), "bob", 999, "tab\there", "RETR /site/x/b.mp3\r\n", 5 * 3600 + 7 * 60 + 30, 1235);
         table.slot(2).transfer_start_sec = later;
-        table.slot(2).transfer_bytes = 300 * 1024;
+        table.slot(2).transfer_bytes = uint64_t{300} * 1024;
         fill(table.slot(3), "carol", 400, "", "IDLE", -60, 1236);
     }
 };

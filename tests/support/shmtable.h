@@ -44,7 +44,7 @@ class ShmTable {
 
     std::string key() const {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(key_));
+        (void)std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(key_));
         return buf;
     }
     who_record &slot(std::size_t i, std::size_t stride = sizeof(who_record)) {
