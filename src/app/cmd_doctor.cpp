@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,16 +96,14 @@ class Doctor {
         if (stat(logs.c_str(), &st) != 0) {
             problem("the logs folder " + logs + " is missing (" + std::strerror(errno) +
                     "): create it, owned by the daemon's user");
-            return;
-        }
-        if (!S_ISDIR(st.st_mode)) {
+        } else if (!S_ISDIR(st.st_mode)) {
             problem(logs + " is not a folder: the daemon's logs go there");
-            return;
+        } else {
+            owner_ = st.st_uid;
+            check_mode(logs, st, true);
+            for (const char *name : kLogFiles)
+                check_entry(logs + "/" + name, false);
         }
-        owner_ = st.st_uid;
-        check_mode(logs, st, true);
-        for (const char *name : kLogFiles)
-            check_entry(logs + "/" + name, false);
         for (const char *folder : kDataFolders)
             check_entry(site_path(folder), true);
     }
@@ -192,9 +191,9 @@ class Doctor {
                     "; put the daemon's " + (folder ? "folder" : "file") + " itself there");
             return;
         }
-        if (st.st_uid != owner_)
+        if (owner_ && st.st_uid != *owner_)
             problem(path + " belongs to uid " + std::to_string(st.st_uid) + ", the logs folder to uid " +
-                    std::to_string(owner_) + ": chown " + std::to_string(owner_) + " " + path);
+                    std::to_string(*owner_) + ": chown " + std::to_string(*owner_) + " " + path);
         check_mode(path, st, folder);
     }
 
@@ -210,7 +209,7 @@ class Doctor {
     }
 
     std::vector<std::string> problems_;
-    uid_t owner_ = 0;
+    std::optional<uid_t> owner_; // of the logs folder, when it is there
 };
 
 int cmd_doctor(Invocation &inv, const Parsed *p) {

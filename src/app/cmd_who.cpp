@@ -84,9 +84,13 @@ int parse_list_options(Invocation &inv, ListOptions &opt) {
             return -1;
         }
         char letter = a.size() >= 2 && a[0] == '-' && a[1] != '-' ? a[1] : '\0';
-        if (letter != 'k' && letter != 's' && letter != 'r' && letter != 'c')
-            return usage_error(inv, "'" + a + "' is not an option of the listing (only of the monitor)",
+        if (a.empty() || a[0] != '-')
+            return usage_error(inv, "unexpected argument '" + a + "'", kWhoUsage);
+        if (a == "-D")
+            return usage_error(inv, "'-D' is an option of the monitor; it does not go with --list or --json",
                                kWhoUsage);
+        if (letter != 'k' && letter != 's' && letter != 'r' && letter != 'c')
+            return usage_error(inv, "unknown option '" + a + "'", kWhoUsage);
         std::string value = a.substr(2);
         if (value.empty()) {
             if (i + 1 >= args.size())

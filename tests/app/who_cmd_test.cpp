@@ -97,7 +97,7 @@ TEST(WhoList, ExplainsTablesItCannotUse) {
         {{"who", "--list", "-k", "0"}, 2, "bad table key '0'"},
         {{"who", "--list", "-s", "906"}, 2, "bad slot stride '906'"},
         {{"who", "--list", "-k"}, 2, "option '-k' needs a value"},
-        {{"who", "--list", "-D"}, 2, "'-D' is not an option of the listing"},
+        {{"who", "--list", "-D"}, 2, "'-D' is an option of the monitor"},
     };
     sktest::expect_refused(root.path(), cases, [&](const Case &c) {
         return on_site(root, c.args, apptest::watchdog(10), "</dev/null");
