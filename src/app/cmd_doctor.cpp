@@ -125,7 +125,7 @@ class Doctor {
             return;
         }
         for (const std::string &w : r.warnings)
-            problem(path + ": " + w + " (the checks leave the line out)");
+            problem(path + ": " + w);
     }
 
     // The online-user table: there and at least one slot.
@@ -173,7 +173,7 @@ class Doctor {
             }
             if (bad)
                 problem(path + " line " + std::to_string(number) + " does not parse as " + std::string(form) +
-                        ": the daemon's accounts skip it");
+                        ": the account cache skips it");
         }
     }
 
