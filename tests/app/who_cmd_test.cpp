@@ -79,6 +79,17 @@ TEST(WhoList, JsonIsOneObjectAParserReads) {
         "300, 'transfers': 2, 'total_kbs': 812}\n");
 }
 
+// The daemon may lay its slots out wider than the record: -s gives the step.
+TEST(WhoList, ReadsSlotsAtTheGivenStride) {
+    sktest::SiteRoot root;
+    ShmTable table(3 * 908);
+    fill(table.slot(1, 908), "dave", 1, "", "LIST", -60, 99);
+    sktest::RunResult r = on_site(root, {"who", "--list", "-k", table.key(), "-s", "908"}, "", "</dev/null");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "1\tdave\t1\t\t0m 0s\tLIST\n"
+                     "Online: 1 of 3  Upload: 0 at 0.0KB/s  Download: 0 at 0.0KB/s  Total: 0 at 0.0KB/s\n");
+}
+
 TEST(WhoList, ExplainsTablesItCannotUse) {
     sktest::SiteRoot root;
     ShmTable small(100);
