@@ -6,6 +6,9 @@
 // listing's own work. Counters: floor_ms, ratio (the command's wall time
 // over the floor's), spawn_ms (/bin/true, the start of any process) and
 // peak_rss_kb.
+//
+//   wholist_bench                                   the sitekit of this build
+//   SITEKIT_PROGRAM=build-static/src/app/sitekit wholist_bench   another one
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +86,12 @@ struct Site {
     }
 };
 
+// The program to time: $SITEKIT_PROGRAM, else the one of this build.
+std::string program() {
+    const char *p = std::getenv("SITEKIT_PROGRAM");
+    return p && *p ? p : SITEKIT_PROGRAM;
+}
+
 Site &site() {
     static Site s;
     return s;
@@ -90,12 +99,12 @@ Site &site() {
 
 void listing(benchmark::State &state, const char *mode) {
     Site &s = site();
-    std::vector<std::string> args = {SITEKIT_PROGRAM, "--root", s.root, "who", mode, "-k", s.key};
+    std::vector<std::string> args = {program(), "--root", s.root, "who", mode, "-k", s.key};
     double floor = 0, spawn = 0, total = 0;
     long peak = 0;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
         state.PauseTiming();
-        floor += skbench::run_program({SITEKIT_PROGRAM, "--version"}).wall;
+        floor += skbench::run_program({program(), "--version"}).wall;
         spawn += skbench::run_program({"/bin/true"}).wall;
         state.ResumeTiming();
         skbench::ChildRun run = skbench::run_program(args);
