@@ -9,6 +9,8 @@
 #include "sitelogs_internal.h"
 
 #include <algorithm>
+#include <bitset>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -20,7 +22,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <fnmatch.h>
 
 namespace sk::cli {
 
@@ -54,8 +55,8 @@ constexpr const char *kNukelog = "/ftp-data/logs/nukelog";
 std::string_view release_name(std::string_view path) {
     while (!path.empty() && path.back() == '/')
         path.remove_suffix(1);
-    auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const void *slash = memrchr(path.data(), '/', path.size());
+    return slash == nullptr ? path : path.substr(static_cast<std::size_t>(static_cast<const char *>(slash) - path.data()) + 1);
 }
 
 // Where the bracket expression that opens at pattern[at] ends (its ']'), or
@@ -85,55 +86,251 @@ std::size_t bracket_end(std::string_view pattern, std::size_t at) {
     return std::string_view::npos;
 }
 
+// One step of a shell pattern: a set of bytes to take one of (a
+// character, '?' or a bracket expression), or '*'.
+struct Step {
+    bool star = false;
+    std::bitset<256> takes;
+};
+
+// Adds the bytes of a bracket class ("alpha", "digit", ...) to set; false
+// for a name that is no class.
+bool add_class(std::string_view name, std::bitset<256> &set) {
+    constexpr std::pair<std::string_view, int (*)(int)> kClasses[] = {
+        {"alnum", isalnum}, {"alpha", isalpha}, {"blank", isblank}, {"cntrl", iscntrl},
+        {"digit", isdigit}, {"graph", isgraph}, {"lower", islower}, {"print", isprint},
+        {"punct", ispunct}, {"space", isspace}, {"upper", isupper}, {"xdigit", isxdigit}};
+    for (auto [class_name, test] : kClasses) {
+        if (class_name != name)
+            continue;
+        for (int c = 0; c < 128; ++c)
+            if (test(c))
+                set.set(static_cast<std::size_t>(c));
+        return true;
+    }
+    return false;
+}
+
 // A search pattern: a plain word (found anywhere in the name) or a shell
-// pattern (matched against the whole name), case ignored either way.
+// pattern as fnmatch reads it (matched against the whole name: '*', '?',
+// bracket expressions with ranges, '!' or '^', classes such as [:digit:],
+// and a backslash quoting the next character), case ignored either way. The
+// pattern is compiled once into steps that each hold the set of bytes they
+// take, both cases of a letter included, so a million names cost a million
+// short walks and no call into the C library.
 class Pattern {
   public:
     // Nothing when the pattern is fine; otherwise why it is refused.
     std::optional<std::string> take(std::string_view text) {
         if (text.empty())
-            return "the pattern is empty; give a word or a pattern such as '*'";
+            return "the pattern is empty; give a word, or '*' for every release";
         if (text.find('/') != std::string_view::npos)
             return "the pattern holds a '/', but it is matched against the release name alone";
-        if (text.find('\0') != std::string_view::npos)
-            return "the pattern holds a NUL byte";
+        glob_ = text.find_first_of("*?[") != std::string_view::npos;
+        if (!glob_) {
+            word_ = ascii_lowercase(text);
+            return std::nullopt;
+        }
         for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '\\') {
-                ++i;
-            } else if (text[i] == '*' || text[i] == '?') {
-                glob_ = true;
-            } else if (text[i] == '[') {
-                glob_ = true;
+            Step step;
+            char c = text[i];
+            if (c == '*') {
+                step.star = true;
+            } else if (c == '?') {
+                step.takes.set();
+            } else if (c == '[') {
                 std::size_t end = bracket_end(text, i);
                 if (end == std::string_view::npos)
                     return "the '[' at position " + std::to_string(i + 1) +
                            " has no closing ']'; write [[] for a '[' itself";
+                if (auto why = bracket(text.substr(i + 1, end - i - 1), step.takes))
+                    return why;
                 i = end;
+            } else {
+                if (c == '\\' && i + 1 < text.size())
+                    c = text[++i];
+                add_both_cases(step.takes, c);
             }
+            steps_.push_back(step);
         }
-        text_ = glob_ ? std::string(text) : ascii_lowercase(text);
+        learn_shortcuts();
         return std::nullopt;
     }
 
     bool matches(std::string_view name) const {
-        char buf[256];
-        if (name.size() >= sizeof buf)
-            name = name.substr(0, sizeof buf - 1);
-        if (glob_) {
-            std::memcpy(buf, name.data(), name.size());
-            buf[name.size()] = '\0';
-            return fnmatch(text_.c_str(), buf, FNM_CASEFOLD) == 0;
-        }
-        if (name.size() < text_.size())
-            return false;
-        for (std::size_t i = 0; i < name.size(); ++i)
-            buf[i] = ascii_lower(name[i]);
-        return std::string_view(buf, name.size()).find(text_) != std::string_view::npos;
+        if (!glob_)
+            return word_in(name);
+        if (every_name_)
+            return true;
+        return (must_.empty() || holds(name, must_)) && glob_matches(name);
     }
 
   private:
-    std::string text_; // the plain word in lower case, or the pattern as given
+    // What a name must hold to match, found once: the longest run of steps
+    // that each take one letter (in either case) or one other byte, in
+    // lower case; and whether the pattern is only stars.
+    void learn_shortcuts() {
+        every_name_ = std::all_of(steps_.begin(), steps_.end(), [](const Step &s) { return s.star; });
+        std::string run;
+        for (const Step &step : steps_) {
+            char only = 0;
+            if (!step.star && step_is_one_byte(step, only)) {
+                run.push_back(only);
+                if (run.size() > must_.size())
+                    must_ = run;
+            } else {
+                run.clear();
+            }
+        }
+    }
+
+    // True when the step takes a single byte, or a letter in both cases
+    // only; only is that byte, in lower case.
+    static bool step_is_one_byte(const Step &step, char &only) {
+        std::size_t count = step.takes.count();
+        if (count != 1 && count != 2)
+            return false;
+        for (unsigned c = 0; c < 256; ++c) {
+            if (!step.takes.test(c))
+                continue;
+            only = ascii_lower(static_cast<char>(c));
+            std::bitset<256> one;
+            add_both_cases(one, only);
+            return one == step.takes;
+        }
+        return false;
+    }
+
+    static void add_both_cases(std::bitset<256> &set, char c) {
+        auto byte = static_cast<unsigned char>(c);
+        set.set(byte);
+        if (byte < 128 && std::isalpha(byte)) {
+            set.set(static_cast<unsigned char>(std::tolower(byte)));
+            set.set(static_cast<unsigned char>(std::toupper(byte)));
+        }
+    }
+
+    // The bytes of a bracket expression's inside (between '[' and ']').
+    static std::optional<std::string> bracket(std::string_view inside, std::bitset<256> &takes) {
+        bool negate = !inside.empty() && (inside[0] == '!' || inside[0] == '^');
+        std::size_t i = negate ? 1 : 0;
+        std::bitset<256> set;
+        while (i < inside.size()) {
+            unsigned char low = 0;
+            if (inside[i] == '[' && i + 1 < inside.size() &&
+                (inside[i + 1] == ':' || inside[i + 1] == '=' || inside[i + 1] == '.')) {
+                char kind = inside[i + 1];
+                std::size_t close = inside.find(std::string{kind, ']'}, i + 2);
+                std::string_view name = inside.substr(i + 2, close - i - 2);
+                i = close + 2;
+                if (kind == ':') {
+                    if (!add_class(name, set))
+                        return "the pattern names no character class '[:" + std::string(name) + ":]'";
+                    continue;
+                }
+                if (name.size() != 1)
+                    return "the pattern's '[" + std::string{kind} + std::string(name) + kind +
+                           "]' is not one character";
+                low = static_cast<unsigned char>(name[0]);
+            } else {
+                if (inside[i] == '\\' && i + 1 < inside.size())
+                    ++i;
+                low = static_cast<unsigned char>(inside[i++]);
+            }
+            unsigned char high = low;
+            if (i + 1 < inside.size() && inside[i] == '-') {
+                std::size_t at = i + 1;
+                if (inside[at] == '\\' && at + 1 < inside.size())
+                    ++at;
+                high = static_cast<unsigned char>(inside[at]);
+                i = at + 1;
+            }
+            for (unsigned c = low; c <= high; ++c)
+                add_both_cases(set, static_cast<char>(c));
+        }
+        if (negate) {
+            // A byte is left out when either of its cases is.
+            std::bitset<256> folded = set;
+            for (unsigned c = 0; c < 256; ++c)
+                if (set.test(c))
+                    add_both_cases(folded, static_cast<char>(c));
+            set = ~folded;
+        }
+        takes = set;
+        return std::nullopt;
+    }
+
+    // The usual walk with one way back: on a mismatch, the last '*' takes
+    // one more byte. Linear for each '*' in the pattern.
+    bool glob_matches(std::string_view name) const {
+        std::size_t p = 0, s = 0, star = std::string_view::npos, mark = 0;
+        const std::size_t steps = steps_.size();
+        while (s < name.size()) {
+            if (p < steps && steps_[p].star) {
+                star = p++;
+                mark = s;
+            } else if (p < steps && steps_[p].takes.test(static_cast<unsigned char>(name[s]))) {
+                ++p;
+                ++s;
+            } else if (star != std::string_view::npos) {
+                p = star + 1;
+                s = ++mark;
+            } else {
+                return false;
+            }
+        }
+        while (p < steps && steps_[p].star)
+            ++p;
+        return p == steps;
+    }
+
+    // True when the name holds the word, case ignored.
+    static bool holds(std::string_view name, std::string_view word) {
+        if (name.size() < word.size())
+            return false;
+        char lower[256 + 8];
+        std::string_view text = lowered(name, lower);
+        if (word.size() == 1)
+            return text.find(word[0]) != std::string_view::npos;
+        // The first two bytes tried at each place in the loop itself: a
+        // call per candidate costs more than the name is long.
+        const char a = word[0], b = word[1];
+        const std::size_t last = text.size() - word.size();
+        for (std::size_t i = 0; i <= last; ++i)
+            if (text[i] == a && text[i + 1] == b &&
+                std::memcmp(text.data() + i + 2, word.data() + 2, word.size() - 2) == 0)
+                return true;
+        return false;
+    }
+
+    // The name (at most 256 bytes) in lower case at out, eight bytes at a
+    // time: a byte's high bit marks it as a capital, which adding 0x20 turns
+    // into its small letter.
+    static std::string_view lowered(std::string_view name, char *out) {
+        constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+        std::size_t n = std::min<std::size_t>(name.size(), 256);
+        std::memcpy(out, name.data(), n);
+        std::memset(out + n, 0, 8);
+        for (std::size_t i = 0; i < n; i += 8) {
+            uint64_t v = 0;
+            std::memcpy(&v, out + i, 8);
+            uint64_t seven = v & ~kHighs;
+            uint64_t from_a = seven + (0x80 - 'A') * kOnes; // high bit: at least 'A'
+            uint64_t past_z = seven + (0x7f - 'Z') * kOnes; // high bit: beyond 'Z'
+            uint64_t capital = (from_a ^ past_z) & ~v & kHighs;
+            v |= capital >> 2;
+            std::memcpy(out + i, &v, 8);
+        }
+        return {out, n};
+    }
+
+    bool word_in(std::string_view name) const { return holds(name, word_); }
+
     bool glob_ = false;
+    bool every_name_ = false; // a shell pattern of stars alone
+    std::string must_;        // a shell pattern's longest plain run, in lower case
+    std::string word_;        // a plain word, in lower case
+    std::vector<Step> steps_; // a shell pattern
 };
 
 // One match. Its texts (the directory, or the dupe log's date and name) lie
@@ -147,23 +344,74 @@ struct Hit {
     uint16_t text_size = 0, date_size = 0; // date_size: the dupe log's date, at the front
 };
 
-struct Hits {
-    std::vector<Hit> list;
-    std::string texts;
+// Newer: a later time, and of equal times (the dupe log has none) the
+// later place in the log.
+bool newer(const Hit &a, const Hit &b) {
+    return a.time != b.time ? a.time > b.time : a.order > b.order;
+}
 
-    std::string_view text(const Hit &h) const { return {texts.data() + h.text, h.text_size}; }
+// The matches kept: all of them, or with a limit the newest ones only, in a
+// heap whose top is the oldest kept. A directory log lies mostly in time
+// order, so with a limit nearly every record displaces an older one: the
+// text store then holds the texts of the displaced ones too, and is
+// compacted once they are most of it.
+class Hits {
+  public:
+    explicit Hits(std::size_t limit) : limit_(limit) {}
+
+    void add(Hit hit, std::string_view date, std::string_view dirname) {
+        hit.order = next_order_++;
+        if (list_.size() == limit_) {
+            if (!newer(hit, list_.front()))
+                return;
+            std::pop_heap(list_.begin(), list_.end(), newer);
+            live_ -= list_.back().text_size;
+            list_.pop_back();
+        }
+        hit.text = static_cast<uint32_t>(texts_.size());
+        hit.date_size = static_cast<uint16_t>(date.size());
+        hit.text_size = static_cast<uint16_t>(date.size() + dirname.size());
+        texts_.append(date).append(dirname);
+        live_ += hit.text_size;
+        list_.push_back(hit);
+        if (limit_ != kAll)
+            std::push_heap(list_.begin(), list_.end(), newer);
+        if (texts_.size() > 2 * live_ + (1 << 16))
+            compact();
+    }
+
+    // The matches kept, newest first.
+    const std::vector<Hit> &newest_first() {
+        std::sort(list_.begin(), list_.end(), newer);
+        return list_;
+    }
+
     std::string_view date(const Hit &h) const { return text(h).substr(0, h.date_size); }
     std::string_view dirname(const Hit &h) const { return text(h).substr(h.date_size); }
-};
 
-void add_hit(Hits &hits, Hit hit, std::string_view date, std::string_view dirname) {
-    hit.order = static_cast<uint32_t>(hits.list.size());
-    hit.text = static_cast<uint32_t>(hits.texts.size());
-    hit.date_size = static_cast<uint16_t>(date.size());
-    hit.text_size = static_cast<uint16_t>(date.size() + dirname.size());
-    hits.texts.append(date).append(dirname);
-    hits.list.push_back(hit);
-}
+    static constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
+
+  private:
+    std::string_view text(const Hit &h) const { return {texts_.data() + h.text, h.text_size}; }
+
+    void compact() {
+        // Into the spare store, which keeps its memory from one compaction
+        // to the next: no allocation, no memory handed back and asked again.
+        spare_.clear();
+        for (Hit &h : list_) {
+            std::string_view t = text(h);
+            h.text = static_cast<uint32_t>(spare_.size());
+            spare_.append(t);
+        }
+        texts_.swap(spare_);
+    }
+
+    std::size_t limit_;
+    std::vector<Hit> list_;
+    std::string texts_, spare_;
+    std::size_t live_ = 0; // bytes of texts_ that kept hits use
+    uint32_t next_order_ = 0;
+};
 
 // The key of a release in the nuke marks: its directory without trailing
 // slashes, or (by_name) its name.
@@ -228,7 +476,7 @@ bool search_dirlog(const Pattern &pattern, Hits &hits, std::string &why) {
         std::string_view dir = field_view(r.dirname, sizeof r.dirname);
         if (!pattern.matches(release_name(dir)))
             return;
-        add_hit(hits, Hit{.time = r.time, .bytes = r.bytes, .user_id = r.user_id, .files = r.files}, {}, dir);
+        hits.add(Hit{.time = r.time, .bytes = r.bytes, .user_id = r.user_id, .files = r.files}, {}, dir);
     });
     if (walk.read_failed) {
         why = "cannot read the directory log " + path + ": " + std::strerror(errno);
@@ -274,7 +522,7 @@ bool search_dupelog(const Pattern &pattern, Hits &hits, std::string &why) {
         }
         std::string_view name = line.substr(space + 1);
         if (pattern.matches(release_name(name)))
-            add_hit(hits, Hit{}, line.substr(0, space), name);
+            hits.add(Hit{}, line.substr(0, space), name);
     }
     if (bad != 0)
         std::fprintf(stderr, "sitekit search: %s has %zu %s not \"MMDDYY NAME\", left out\n", path.c_str(),
@@ -366,37 +614,25 @@ int cmd_search(Invocation &inv, const Parsed *p) {
     Pattern pattern;
     if (auto why = pattern.take(p->operands[0]))
         return usage_error(inv, *why, kSearchUsage);
-    std::size_t limit = std::numeric_limits<std::size_t>::max();
+    std::size_t limit = Hits::kAll;
     if (auto v = p->value("--limit")) {
         auto n = parse_uint(*v);
         if (!n || *n == 0)
             return usage_error(inv, "--limit needs a whole number from 1, not '" + *v + "'", kSearchUsage);
-        limit = static_cast<std::size_t>(std::min<uint64_t>(*n, limit));
+        limit = static_cast<std::size_t>(std::min<uint64_t>(*n, UINT32_MAX));
     }
     bool dupelog = p->has("--dupelog");
-    Hits hits;
+    Hits hits(limit);
     std::string why;
     if (!(dupelog ? search_dupelog(pattern, hits, why) : search_dirlog(pattern, hits, why)))
         return fail(inv, kRefused, why);
-
-    // Newest first: by the record's time, of equal times (and in the dupe
-    // log, which has only dates) the later line first.
-    std::vector<uint32_t> order(hits.list.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<uint32_t>(order.size() - 1 - i);
-    auto newer = [&](uint32_t a, uint32_t b) {
-        const Hit &x = hits.list[a], &y = hits.list[b];
-        return x.time != y.time ? x.time > y.time : a > b;
-    };
-    std::size_t shown = std::min(limit, order.size());
-    std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(shown), order.end(), newer);
-    order.resize(shown);
+    const std::vector<Hit> &order = hits.newest_first();
 
     std::unordered_map<std::string, NukeMark> marks;
     bool nukes = p->has("--nukes");
     if (nukes) {
-        for (uint32_t i : order)
-            marks.try_emplace(mark_key(hits.dirname(hits.list[i]), dupelog));
+        for (const Hit &h : order)
+            marks.try_emplace(mark_key(hits.dirname(h), dupelog));
         if (!read_nukes(marks, dupelog, why))
             return fail(inv, kRefused, why);
     }
@@ -404,8 +640,7 @@ int cmd_search(Invocation &inv, const Parsed *p) {
     bool json = want_json(inv, *p);
     Owners owners;
     JsonArrayPrinter array;
-    for (uint32_t i : order) {
-        const Hit &h = hits.list[i];
+    for (const Hit &h : order) {
         const NukeMark *mark = nukes ? &marks[mark_key(hits.dirname(h), dupelog)] : nullptr;
         if (json)
             append_json(array.next_item(), hits, h, dupelog, owners, mark);
