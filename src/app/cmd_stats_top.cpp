@@ -14,10 +14,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sk::cli {
 
@@ -39,7 +42,8 @@ struct Query {
     int section = 0;
     By by = By::bytes;
     std::size_t limit = 10;
-    const pwd_group *group = nullptr; // members only, when given
+    bool one_group = false;                  // --group given
+    std::unordered_set<std::string> members; // its members
 };
 
 // One user's figures of the line's section.
@@ -94,21 +98,22 @@ bool read_section(std::string_view data, const Query &q, Row &row, std::string &
     return false;
 }
 
-// True when the user is in the group: the passwd file gives it as the
-// user's group, or the group file lists the user among its members.
-bool in_group(const std::string &name, const pwd_group &group) {
-    if (const pwd_user *u = pwd_getpwnam(name.c_str()); u && u->gid == group.gid)
-        return true;
-    if (!group.members)
-        return false;
-    std::string_view members = group.members;
-    while (!members.empty()) {
-        auto end = members.find_first_of(", ");
-        if (members.substr(0, end) == name)
-            return true;
-        members.remove_prefix(end == std::string_view::npos ? members.size() : end + 1);
+// The members of a group through the account cache: the users the passwd
+// file gives that group (of two lines of one name, the later one counts, as
+// a lookup finds it) and those the group file lists, comma-separated.
+std::unordered_set<std::string> members_of(const pwd_group &group) {
+    std::unordered_set<std::string> seen, members;
+    for (const pwd_user *u = _pwd_reload(); u; u = u->next)
+        if (seen.insert(u->name).second && u->gid == group.gid)
+            members.insert(u->name);
+    std::string_view listed = group.members ? group.members : "";
+    while (!listed.empty()) {
+        auto end = listed.find_first_of(", ");
+        if (end != 0)
+            members.emplace(listed.substr(0, end));
+        listed.remove_prefix(end == std::string_view::npos ? listed.size() : end + 1);
     }
-    return false;
+    return members;
 }
 
 // The user's group name through the account cache; empty when there is none.
@@ -116,6 +121,36 @@ std::string group_of(const std::string &name) {
     const pwd_user *u = pwd_getpwnam(name.c_str());
     const pwd_group *g = u ? pwd_getgpgid(u->gid) : nullptr;
     return g ? g->name : "";
+}
+
+// Reads the userfile name of the folder open at dir into buf, growing it
+// as needed. Opened without waiting (a FIFO is refused, not waited on); the
+// folder's entry type spares the status call for a plain file. Reads until
+// a read returns less than asked: on a regular file that is its end. False
+// with errno set, or with errno 0 for something that is no regular file.
+bool read_userfile(int dir, const char *name, unsigned char type, std::string &buf, std::size_t &size) {
+    sk::unique_fd fd(openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
+        return false;
+    struct stat st {};
+    if (type != DT_REG && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+        if (S_ISDIR(st.st_mode) || st.st_mode != 0)
+            errno = 0;
+        return false;
+    }
+    size = 0;
+    for (;;) {
+        if (buf.size() - size < 4096)
+            buf.resize(std::max<std::size_t>(2 * buf.size(), 1 << 16));
+        ssize_t got = ::read(fd.get(), buf.data() + size, buf.size() - size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        size += static_cast<std::size_t>(got);
+        if (size < buf.size())
+            return true;
+    }
 }
 
 // Reads every userfile of the folder into rows; a userfile that cannot be
@@ -126,37 +161,27 @@ bool read_users(const std::string &folder, const Query &q, std::vector<Row> &row
     if (!dir)
         return false;
     std::string buf, why;
-    std::string path = folder + "/";
-    const std::size_t prefix = path.size();
+    std::size_t size = 0;
     while (const dirent *e = readdir(dir.get())) {
         std::string_view name = e->d_name;
         if (!is_user_name(name) || e->d_type == DT_DIR)
             continue;
-        path.resize(prefix);
-        path += name;
-        regular_file file = open_regular(path.c_str(), O_RDONLY);
-        if (!file) {
-            if (!file.not_regular)
-                std::fprintf(stderr, "sitekit stats: cannot read the userfile %s: %s; left out\n", path.c_str(),
-                             std::strerror(file.error));
-            continue;
-        }
-        buf.resize(static_cast<std::size_t>(file.st.st_size) + 1);
-        ssize_t got = read_full(file.fd.get(), buf.data(), buf.size());
-        if (got < 0) {
-            std::fprintf(stderr, "sitekit stats: cannot read the userfile %s: %s; left out\n", path.c_str(),
-                         std::strerror(errno));
+        if (!read_userfile(dirfd(dir.get()), e->d_name, e->d_type, buf, size)) {
+            if (errno != 0)
+                std::fprintf(stderr, "sitekit stats: cannot read the userfile %s/%s: %s; left out\n",
+                             folder.c_str(), e->d_name, std::strerror(errno));
             continue;
         }
         Row row;
-        if (!read_section(std::string_view(buf.data(), static_cast<std::size_t>(got)), q, row, why)) {
-            std::fprintf(stderr, "sitekit stats: the userfile %s is left out: %s\n", path.c_str(), why.c_str());
+        if (!read_section(std::string_view(buf.data(), size), q, row, why)) {
+            std::fprintf(stderr, "sitekit stats: the userfile %s/%s is left out: %s\n", folder.c_str(),
+                         e->d_name, why.c_str());
             continue;
         }
         if (row.files == 0 && row.kbytes == 0 && row.seconds == 0)
             continue;
         row.name = name;
-        if (q.group && !in_group(row.name, *q.group))
+        if (q.one_group && q.members.find(row.name) == q.members.end())
             continue;
         rows.push_back(std::move(row));
     }
@@ -275,11 +300,13 @@ int stats_top(Invocation &inv, const Parsed &p, std::string_view usage) {
         q.limit = static_cast<std::size_t>(std::min<uint64_t>(*n, SIZE_MAX));
     }
     if (auto g = p.value("--group")) {
-        q.group = pwd_getgpnam(g->c_str());
-        if (!q.group) {
+        const pwd_group *group = pwd_getgpnam(g->c_str());
+        if (!group) {
             const char *etc = _pwd_get_etcdir();
             return fail(inv, kRefused, "no group '" + *g + "' in the group file " + (etc ? etc : "") + "/group");
         }
+        q.one_group = true;
+        q.members = members_of(*group);
     }
 
     std::string folder = site_path(kUsersDir);
