@@ -56,7 +56,9 @@ std::string_view release_name(std::string_view path) {
     while (!path.empty() && path.back() == '/')
         path.remove_suffix(1);
     const void *slash = memrchr(path.data(), '/', path.size());
-    return slash == nullptr ? path : path.substr(static_cast<std::size_t>(static_cast<const char *>(slash) - path.data()) + 1);
+    return slash == nullptr
+               ? path
+               : path.substr(static_cast<std::size_t>(static_cast<const char *>(slash) - path.data()) + 1);
 }
 
 // Where the bracket expression that opens at pattern[at] ends (its ']'), or
@@ -469,7 +471,8 @@ bool search_dirlog(const Pattern &pattern, Hits &hits, std::string &why) {
     std::string path = site_path(sitelogs::kDirlog);
     regular_file log = open_regular(path.c_str(), O_RDONLY);
     if (!log) {
-        why = open_failure("cannot read the directory log", path, log, "put the daemon's directory log there");
+        why =
+            open_failure("cannot read the directory log", path, log, "put the daemon's directory log there");
         return false;
     }
     sitelogs::dirlog_walk walk = sitelogs::read_dirlog(log.fd.get(), [&](const dirlog_record &r) {

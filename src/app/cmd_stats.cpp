@@ -44,9 +44,9 @@ constexpr std::string_view kStatsHelp =
     "       when no user has anything to rank.\n"
     "The userfile is rewritten through a copy; it is unchanged after a failure,\n"
     "and it is not written at all when no line changes.\n";
-constexpr Option kStatsOptions[] = {
-    {"--json", false},      {"--section", true}, {"--credits", true}, {"--credit-section", true},
-    {"--period", true},     {"--by", true},      {"--limit", true},   {"--group", true}};
+constexpr Option kStatsOptions[] = {{"--json", false},          {"--section", true}, {"--credits", true},
+                                    {"--credit-section", true}, {"--period", true},  {"--by", true},
+                                    {"--limit", true},          {"--group", true}};
 
 std::string userfile_path(const std::string &arg) {
     if (arg.find('/') != std::string::npos)

@@ -32,8 +32,10 @@ constexpr const char *kUsersDir = "/ftp-data/users";
 struct Period {
     std::string_view name, up, down;
 };
-constexpr Period kPeriods[] = {
-    {"all", "ALLUP", "ALLDN"}, {"month", "MONTHUP", "MONTHDN"}, {"week", "WKUP", "WKDN"}, {"day", "DAYUP", "DAYDN"}};
+constexpr Period kPeriods[] = {{"all", "ALLUP", "ALLDN"},
+                               {"month", "MONTHUP", "MONTHDN"},
+                               {"week", "WKUP", "WKDN"},
+                               {"day", "DAYUP", "DAYDN"}};
 
 enum class By { files, bytes, time };
 
@@ -59,7 +61,8 @@ int64_t key_of(const Row &r, By by) {
 // Names in the users folder that are no user's: hidden files, the
 // daemon's templates (default.user) and the statistics editor's copies.
 bool is_user_name(std::string_view name) {
-    return !name.empty() && name.front() != '.' && !name.starts_with("default.") && !name.ends_with(".pre-tmp");
+    return !name.empty() && name.front() != '.' && !name.starts_with("default.") &&
+           !name.ends_with(".pre-tmp");
 }
 
 // Finds the line of the keyword (the first whose first word it is, case
@@ -276,7 +279,8 @@ int stats_top(Invocation &inv, const Parsed &p, std::string_view usage) {
     }
     Query q;
     std::string period = p.value("--period").value_or("all");
-    auto it = std::find_if(std::begin(kPeriods), std::end(kPeriods), [&](const Period &x) { return x.name == period; });
+    auto it = std::find_if(std::begin(kPeriods), std::end(kPeriods),
+                           [&](const Period &x) { return x.name == period; });
     if (it == std::end(kPeriods))
         return usage_error(inv, "--period is all, month, week or day, not '" + period + "'", usage);
     q.keyword = down ? it->down : it->up;
@@ -303,7 +307,8 @@ int stats_top(Invocation &inv, const Parsed &p, std::string_view usage) {
         const pwd_group *group = pwd_getgpnam(g->c_str());
         if (!group) {
             const char *etc = _pwd_get_etcdir();
-            return fail(inv, kRefused, "no group '" + *g + "' in the group file " + (etc ? etc : "") + "/group");
+            return fail(inv, kRefused,
+                        "no group '" + *g + "' in the group file " + (etc ? etc : "") + "/group");
         }
         q.one_group = true;
         q.members = members_of(*group);

@@ -60,9 +60,9 @@ std::string nukelog_bytes(uint16_t status, int64_t time, const std::string &nuke
 sktest::RunResult python_json(const std::string &json, const std::string &check) {
     sktest::TempDir dir;
     sktest::write_file(dir / "doc.json", json);
-    return sktest::run_command("python3 -c " +
-                               quote("import json,sys\nd=json.load(open(sys.argv[1]))\nassert " + check + ", d") +
-                               " " + quote(dir / "doc.json"));
+    return sktest::run_command(
+        "python3 -c " + quote("import json,sys\nd=json.load(open(sys.argv[1]))\nassert " + check + ", d") +
+        " " + quote(dir / "doc.json"));
 }
 
 } // namespace apptest

@@ -44,15 +44,17 @@ TEST_F(SearchCommand, PlainWordMatchesAnywhereInTheNameNewestFirst) {
 
 // The compiled patterns give what fnmatch with FNM_CASEFOLD gives.
 TEST_F(SearchCommand, PatternsMatchTheWholeNameAsFnmatchDoes) {
-    const std::vector<std::string> names = {"Rel.One-GRP",   "rel.two-grp", "Some.Show.S01E01.x", "Some.Show.S01E03.x",
-                                            "123.Start",     "odd]name",    "star*name",          "BIG-caps",
-                                            "a-b.c",         "Zed!"};
+    const std::vector<std::string> names = {
+        "Rel.One-GRP", "rel.two-grp", "Some.Show.S01E01.x", "Some.Show.S01E03.x",
+        "123.Start",   "odd]name",    "star*name",          "BIG-caps",
+        "a-b.c",       "Zed!"};
     std::string log;
     for (const auto &n : names)
         log += dirlog_bytes("/site/x/" + n, 1, 0, 0, 0);
     write_file(site / "ftp-data/logs/dirlog", log);
-    for (std::string pattern : {"*", "rel*", "*GRP", "?el*", "[rs]*", "[!r]*", "[A-C]*", "[[:digit:]]*",
-                                "*[]]*", "*\\**", "R[e]L*", "*.s01e0[1-2].*", "[^a-z]*", "*[!a-z]", "?-?.?"}) {
+    for (std::string pattern :
+         {"*", "rel*", "*GRP", "?el*", "[rs]*", "[!r]*", "[A-C]*", "[[:digit:]]*", "*[]]*", "*\\**", "R[e]L*",
+          "*.s01e0[1-2].*", "[^a-z]*", "*[!a-z]", "?-?.?"}) {
         std::set<std::string> want, got;
         for (const auto &n : names)
             if (fnmatch(pattern.c_str(), n.c_str(), FNM_CASEFOLD) == 0)
@@ -112,7 +114,8 @@ TEST_F(SearchCommand, JsonMarksWhatTheNukeLogNuked) {
 TEST_F(SearchCommand, DupelogLastLoggedFirst) {
     write_file(site / "ftp-data/logs/dupelog", "120126 Show.S01E01-TV\nno-date-here\n120226 Show.S01E02-TV\n"
                                                "120326 Other\n");
-    write_file(site / "ftp-data/logs/nukelog", nukelog_bytes(0, 5000, "op", 3, "bad", "/site/tv/Show.S01E01-TV"));
+    write_file(site / "ftp-data/logs/nukelog",
+               nukelog_bytes(0, 5000, "op", 3, "bad", "/site/tv/Show.S01E01-TV"));
     auto r = on_site(site, {"search", "--dupelog", "--nukes", "show"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "120226  Show.S01E02-TV\n120126  Show.S01E01-TV  [nuked x3 op bad]\n");
