@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -362,6 +363,9 @@ class Hits {
     explicit Hits(std::size_t limit) : limit_(limit) {}
 
     void add(Hit hit, std::string_view date, std::string_view dirname) {
+        // The texts' offsets are 32-bit, as are the places in the log.
+        if (next_order_ == UINT32_MAX)
+            throw std::bad_alloc();
         hit.order = next_order_++;
         if (list_.size() == limit_) {
             if (!newer(hit, list_.front()))
@@ -370,6 +374,8 @@ class Hits {
             live_ -= list_.back().text_size;
             list_.pop_back();
         }
+        if (texts_.size() + date.size() + dirname.size() > UINT32_MAX)
+            throw std::bad_alloc();
         hit.text = static_cast<uint32_t>(texts_.size());
         hit.date_size = static_cast<uint16_t>(date.size());
         hit.text_size = static_cast<uint16_t>(date.size() + dirname.size());
@@ -627,8 +633,12 @@ int cmd_search(Invocation &inv, const Parsed *p) {
     bool dupelog = p->has("--dupelog");
     Hits hits(limit);
     std::string why;
-    if (!(dupelog ? search_dupelog(pattern, hits, why) : search_dirlog(pattern, hits, why)))
-        return fail(inv, kRefused, why);
+    try {
+        if (!(dupelog ? search_dupelog(pattern, hits, why) : search_dirlog(pattern, hits, why)))
+            return fail(inv, kRefused, why);
+    } catch (const std::bad_alloc &) {
+        return fail(inv, kRefused, "too many matches to keep in memory; narrow the pattern or give --limit");
+    }
     const std::vector<Hit> &order = hits.newest_first();
 
     std::unordered_map<std::string, NukeMark> marks;

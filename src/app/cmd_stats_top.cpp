@@ -136,10 +136,13 @@ bool read_userfile(int dir, const char *name, unsigned char type, std::string &b
     if (!fd)
         return false;
     struct stat st {};
-    if (type != DT_REG && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-        if (S_ISDIR(st.st_mode) || st.st_mode != 0)
+    if (type != DT_REG) {
+        if (fstat(fd.get(), &st) != 0)
+            return false;
+        if (!S_ISREG(st.st_mode)) {
             errno = 0;
-        return false;
+            return false;
+        }
     }
     size = 0;
     for (;;) {
