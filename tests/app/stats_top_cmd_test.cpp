@@ -70,8 +70,8 @@ TEST_F(StatsTop, UserfilesThatDoNotParseAreNamedAndTheRestCounted) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "1. bob  Friends  200 files  3.0 GiB  307.2 MiB/s\n");
     for (const std::string &why : {users("dave") + " is left out: its ALLUP line does not parse",
-                            users("erin") + " is left out: its ALLUP line does not parse",
-                            users("frank") + " is left out: it has no ALLUP line"})
+                                   users("erin") + " is left out: its ALLUP line does not parse",
+                                   users("frank") + " is left out: it has no ALLUP line"})
         EXPECT_NE(r.err.find("sitekit stats: the userfile " + why + "\n"), std::string::npos) << r.err;
 }
 
