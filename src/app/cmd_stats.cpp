@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "internal.h"
 #include "statfile.h"
+#include "stats_top.h"
 
 #include <cerrno>
 #include <climits>
@@ -20,7 +21,9 @@ constexpr std::string_view kStatsUsage =
     "usage: sitekit stats add [--section N] [--credits KB] [--credit-section N] [--json]\n"
     "                         USERFILE FILES KBYTES SECONDS\n"
     "       sitekit stats reset [--json] USERFILE KEYWORD...\n"
-    "       sitekit stats ratio [--json] USERFILE SECTION\n";
+    "       sitekit stats ratio [--json] USERFILE SECTION\n"
+    "       sitekit stats top [up|down] [--period all|month|week|day] [--section N]\n"
+    "                         [--by files|bytes|time] [--limit N] [--group NAME] [--json]\n";
 constexpr std::string_view kStatsHelp =
     "\n"
     "USERFILE is a path, or a user name: /ftp-data/users/NAME below the site root.\n"
@@ -30,10 +33,20 @@ constexpr std::string_view kStatsHelp =
     "reset: sets every section of the lines whose keyword is named (e.g. WKUP)\n"
     "       to 0 0 0 and prints each line's old values.\n"
     "ratio: prints the RATIO value of SECTION (0 means leech).\n"
+    "top:   ranks the users of /ftp-data/users by section N (default 0) of their\n"
+    "       ALLUP line (--period month, week, day: MONTHUP, WKUP, DAYUP; 'down':\n"
+    "       ALLDN, MONTHDN, WKDN, DAYDN), most bytes first (--by files or time),\n"
+    "       the top 10 (--limit N), members of the group NAME only (--group, from\n"
+    "       the passwd and group files). One line per user: rank, name, group,\n"
+    "       files, amount and average speed (KiB, MiB, GiB). Users with nothing in\n"
+    "       the section are left out; a userfile that cannot be read or parsed is\n"
+    "       named on standard error and the others still ranked. Exit status 1\n"
+    "       when no user has anything to rank.\n"
     "The userfile is rewritten through a copy; it is unchanged after a failure,\n"
     "and it is not written at all when no line changes.\n";
-constexpr Option kStatsOptions[] = {
-    {"--json", false}, {"--section", true}, {"--credits", true}, {"--credit-section", true}};
+constexpr Option kStatsOptions[] = {{"--json", false},          {"--section", true}, {"--credits", true},
+                                    {"--credit-section", true}, {"--period", true},  {"--by", true},
+                                    {"--limit", true},          {"--group", true}};
 
 std::string userfile_path(const std::string &arg) {
     if (arg.find('/') != std::string::npos)
@@ -187,9 +200,17 @@ int stats_ratio(Invocation &inv, const Parsed &p) {
 
 int cmd_stats(Invocation &inv, const Parsed *p) {
     if (p->operands.empty())
-        return usage_error(inv, "missing action (add, reset or ratio)", kStatsUsage);
+        return usage_error(inv, "missing action (add, reset, ratio or top)", kStatsUsage);
     const std::string &action = p->operands[0];
     bool add_options = p->has("--section") || p->has("--credits") || p->has("--credit-section");
+    bool top_options = p->has("--period") || p->has("--by") || p->has("--limit") || p->has("--group");
+    if (action == "top") {
+        if (p->has("--credits") || p->has("--credit-section"))
+            return usage_error(inv, "--credits and --credit-section belong to 'add'", kStatsUsage);
+        return stats_top(inv, *p, kStatsUsage);
+    }
+    if (top_options)
+        return usage_error(inv, "--period, --by, --limit and --group belong to 'top'", kStatsUsage);
     if (action == "add")
         return stats_add(inv, *p);
     if (action != "reset" && action != "ratio")
@@ -203,7 +224,7 @@ int cmd_stats(Invocation &inv, const Parsed *p) {
 
 const Command stats_command{
     .name = "stats",
-    .summary = "stats add|reset|ratio USERFILE ...: userfile statistics",
+    .summary = "stats add|reset|ratio USERFILE ... | stats top: userfile statistics, top users",
     .usage = kStatsUsage,
     .help = kStatsHelp,
     .options = kStatsOptions,

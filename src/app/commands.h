@@ -14,6 +14,7 @@
     X(dirlog)                                                                                                \
     X(dupe)                                                                                                  \
     X(dupelog)                                                                                               \
+    X(search)                                                                                                \
     X(log)                                                                                                   \
     X(announce)                                                                                              \
     X(msg)                                                                                                   \

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,21 @@ sktest::RunResult on_site(const sktest::SiteRoot &site, const std::vector<std::s
 std::string watchdog(int seconds, const std::string &env = "");
 
 using sktest::snapshot;
+
+// A 288-byte directory log record, the offsets written out: time at 4,
+// user id at 8, files at 12, bytes at 16, the name at 24.
+std::string dirlog_bytes(const std::string &dirname, int32_t time, uint16_t uid, uint16_t files,
+                         uint64_t bytes);
+
+// A 392-byte nuke log record: status at 0, time at 8, nuker at 16 (and the
+// unnuker at 28), nukee at 40, multiplier at 52, reason at 60, the
+// directory at 120.
+std::string nukelog_bytes(uint16_t status, int64_t time, const std::string &nuker, uint16_t multiplier,
+                          const std::string &reason, const std::string &dirname);
+
+// Parses json with Python and evaluates check there, the document bound to
+// d; status 0 when it parses and check holds, else the error on err.
+sktest::RunResult python_json(const std::string &json, const std::string &check);
 
 } // namespace apptest
 
