@@ -95,8 +95,8 @@ int main() {
     int rounds = static_cast<int>(count_from_env("SITEKIT_BENCH_ROUNDS", 5));
     std::printf("building a site of %ld releases...\n", releases);
     std::string root = make_site(releases);
-    std::vector<std::string> rebuild = {SITEKIT_PROGRAM, "--root", root, "dirlog", "rebuild", "--quiet",
-                                        root + "/site/mp3"};
+    std::vector<std::string> rebuild = {SITEKIT_PROGRAM, "--root",          root, "dirlog", "rebuild",
+                                        "--quiet",       root + "/site/mp3"};
     std::vector<std::string> du = {"/usr/bin/du", "-sb", root + "/site/mp3"};
     // Warm the cache; the first rebuild also keeps the old records' times.
     skbench::ChildRun first = skbench::run_program(rebuild);
@@ -124,14 +124,14 @@ int main() {
         walls.push_back(a.wall);
         floors.push_back(b.wall);
         rss = std::max(rss, a.maxrss_kib);
-        std::printf("round %d: rebuild %.3f s (cpu %.3f s), du -sb %.3f s, ratio %.2f\n", round, a.wall, a.cpu,
-                    b.wall, a.wall / b.wall);
+        std::printf("round %d: rebuild %.3f s (cpu %.3f s), du -sb %.3f s, ratio %.2f\n", round, a.wall,
+                    a.cpu, b.wall, a.wall / b.wall);
     }
     std::printf("releases %ld: rebuild median %.3f s, floor (du -sb) median %.3f s, ratio median %.2f "
                 "(min %.2f, max %.2f over %d rounds), rebuild peak RSS %ld KiB\n",
                 releases, median(walls), median(floors), median(ratios),
-                *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
-                rounds, rss);
+                *std::min_element(ratios.begin(), ratios.end()),
+                *std::max_element(ratios.begin(), ratios.end()), rounds, rss);
     if (std::getenv("SITEKIT_BENCH_KEEP"))
         std::printf("the tree is left in %s\n", root.c_str());
     else

@@ -64,7 +64,8 @@ class Progress {
         if (!due(false))
             return;
         char text[128];
-        std::snprintf(text, sizeof text, "finding releases: %zu folders read, %zu releases found", folders, found);
+        std::snprintf(text, sizeof text, "finding releases: %zu folders read, %zu releases found", folders,
+                      found);
         draw(text);
     }
     void measuring(std::size_t done, std::size_t found, bool last = false) {
@@ -202,7 +203,10 @@ class ReleaseFinder {
             if (type == DT_UNKNOWN) {
                 if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     continue;
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : S_ISREG(st.st_mode) ? DT_REG : 0;
+                type = S_ISDIR(st.st_mode)   ? DT_DIR
+                       : S_ISLNK(st.st_mode) ? DT_LNK
+                       : S_ISREG(st.st_mode) ? DT_REG
+                                             : 0;
             }
             if (type == DT_LNK) // a link to a file is a file; one to a folder is left alone
                 type = fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode) ? DT_REG : 0;
@@ -380,10 +384,11 @@ int dirlog_rebuild(Invocation &inv, const Parsed &p) {
                                 .text()
                                 .c_str());
     else
-        std::printf("rebuilt %s: %zu records; %zu releases found (%zu new), %zu records kept outside the walk, "
-                    "%zu dropped, %zu changes made meanwhile merged in\n",
-                    log.c_str(), records.size(), finder.releases.size(), fresh, kept, dropped,
-                    merged.changed + merged.removed);
+        std::printf(
+            "rebuilt %s: %zu records; %zu releases found (%zu new), %zu records kept outside the walk, "
+            "%zu dropped, %zu changes made meanwhile merged in\n",
+            log.c_str(), records.size(), finder.releases.size(), fresh, kept, dropped,
+            merged.changed + merged.removed);
     return problems ? kRefused : kOk;
 }
 

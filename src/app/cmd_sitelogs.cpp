@@ -57,8 +57,8 @@ constexpr std::string_view kDirlogHelp =
     "Exit status of rebuild and clean: 0 done; 1 the log cannot be read or\n"
     "  replaced, another rebuild or clean is running, or some folder could\n"
     "  not be read (the rest is still done); 2 usage.\n";
-constexpr Option kDirlogOptions[] = {{"--json", false},    {"--config", true}, {"--uid", true},
-                                     {"--gid", true},      {"--dry-run", false}, {"--quiet", false}};
+constexpr Option kDirlogOptions[] = {{"--json", false}, {"--config", true},   {"--uid", true},
+                                     {"--gid", true},   {"--dry-run", false}, {"--quiet", false}};
 constexpr std::string_view kDupeUsage = "usage: sitekit dupe add FILE USER\n";
 constexpr std::string_view kDupelogUsage = "usage: sitekit dupelog add NAME\n";
 constexpr std::string_view kLogUsage = "usage: sitekit log [--file LOG] TEXT\n";

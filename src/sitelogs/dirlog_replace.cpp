@@ -2,6 +2,7 @@
 // or a clean of records whose directory is gone: the snapshot it starts
 // from, the lock that lets one such run at a time, and the replacement that
 // merges in what others wrote meanwhile.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -42,7 +43,8 @@ bool read_all(int fd, std::vector<dirlog_record> &out, std::size_t &partial) {
 }
 
 // The first record of each name, by name.
-std::unordered_map<std::string_view, const dirlog_record *> by_name(const std::vector<dirlog_record> &records) {
+std::unordered_map<std::string_view, const dirlog_record *>
+by_name(const std::vector<dirlog_record> &records) {
     std::unordered_map<std::string_view, const dirlog_record *> map;
     map.reserve(records.size());
     for (const dirlog_record &r : records)
@@ -177,6 +179,30 @@ bool replace_dirlog(const dirlog_snapshot &before, std::vector<dirlog_record> &r
     struct stat original = log.status();
     if (!out.commit(&original))
         return failed(dirlog_failure::write);
+    // The daemon writes without the lock: a record it put into the old file
+    // after it was read above is written again into the new log.
+    std::vector<dirlog_record> late;
+    std::size_t late_partial = 0;
+    if (::lseek(log.fd(), 0, SEEK_SET) == 0 && read_all(log.fd(), late, late_partial)) {
+        auto read = by_name(now);
+        for (const dirlog_record &r : late) {
+            auto was = read.find(name_of(r));
+            if (was != read.end() && same_record(*was->second, r))
+                continue;
+            dirlog_failure late_why;
+            if (!try_store_dirlog(r, late_why)) {
+                why = late_why;
+                return false;
+            }
+            ++merged.changed;
+            auto same_name = std::find_if(records.begin(), records.end(),
+                                          [&](const dirlog_record &x) { return name_of(x) == name_of(r); });
+            if (same_name != records.end())
+                *same_name = r;
+            else
+                records.push_back(r);
+        }
+    }
     log.close();
     return true;
 }

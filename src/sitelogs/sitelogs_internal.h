@@ -150,8 +150,10 @@ struct dirlog_merge {
 // The new log is a file without a name until it is complete and takes the
 // old one's owner and mode; readers see the old log or the new one, never
 // a part, and a failure (or the end of the process) at any step leaves the
-// old log as it was. records receives what was written. False with why
-// filled in.
+// old log as it was. The daemon writes without the lock: a record it put
+// into the old file between the merge and the replacement is stored into
+// the new log afterwards (as try_store_dirlog does). records receives what
+// was written. False with why filled in.
 bool replace_dirlog(const dirlog_snapshot &before, std::vector<dirlog_record> &records, dirlog_merge &merged,
                     dirlog_failure &why);
 

@@ -142,8 +142,8 @@ class DirlogRebuild : public ::testing::Test {
     std::string mp3 = site / "site/mp3";
     // Found again: keeps its time, owner and status, gets the files of now.
     Rec old_one{"/site/mp3/1209/One.Rel-GRP", 500, 7, 8, 1, 1, 3};
-    Rec gone{"/site/mp3/1209/Gone-GRP", 600, 1, 1, 1, 1};     // below the walk, not there: dropped
-    Rec other{"/site/0day/Other-GRP", 3000, 2, 2, 1, 3};       // outside the walk: kept as it is
+    Rec gone{"/site/mp3/1209/Gone-GRP", 600, 1, 1, 1, 1}; // below the walk, not there: dropped
+    Rec other{"/site/0day/Other-GRP", 3000, 2, 2, 1, 3};  // outside the walk: kept as it is
 };
 
 TEST_F(DirlogRebuild, FindsTheReleasesAndKeepsWhatTheOldLogKnew) {
@@ -196,8 +196,8 @@ TEST_F(DirlogRebuild, CleanRemovesTheRecordsOfDirectoriesThatAreGone) {
 
 TEST_F(DirlogRebuild, ShowsProgressOnATerminalUnlessQuiet) {
     write_file(log_path(), "");
-    std::string cmd = quote(sktest::build_path("src/app/sitekit")) + " --root " + quote(site.path()) +
-                      " dirlog rebuild ";
+    std::string cmd =
+        quote(sktest::build_path("src/app/sitekit")) + " --root " + quote(site.path()) + " dirlog rebuild ";
     sktest::Tmux tmux("sh -c " + quote(cmd + quote(mp3) + " >/dev/null; " + cmd + "--quiet " + quote(mp3) +
                                        " >/dev/null; echo END; sleep 30"),
                       100, 10);
