@@ -1,6 +1,7 @@
 // sitekit dirlog / dupe / dupelog / log / announce / msg: the daemon's
 // site logs, written through the sitelogs library.
 #include "commands.h"
+#include "dirlog_cmd.h"
 #include "internal.h"
 #include "sitelogs.h"
 #include "sitelogs_internal.h"
@@ -19,11 +20,14 @@
 
 namespace sk::cli {
 
-namespace {
-
 constexpr std::string_view kDirlogUsage =
     "usage: sitekit dirlog update [--config FILE] [--uid N] [--gid N] [--json] DIR\n"
-    "       sitekit dirlog list [--json]\n";
+    "       sitekit dirlog list [--json]\n"
+    "       sitekit dirlog rebuild [--config FILE] [--dry-run] [--quiet] [--json] SITEDIR...\n"
+    "       sitekit dirlog clean [--config FILE] [--dry-run] [--json]\n";
+
+namespace {
+
 constexpr std::string_view kDirlogHelp =
     "\n"
     "update: measures DIR (files and bytes, leaving out NFO, file_id.diz and\n"
@@ -34,8 +38,27 @@ constexpr std::string_view kDirlogHelp =
     "  configuration's \"rootpath\"). The owner ids are\n"
     "  the directory's own unless --uid/--gid name others.\n"
     "  --config FILE  daemon configuration (default /etc/glftpd.conf below the root)\n"
-    "list: prints every record: time, user id, group id, files, bytes, name.\n";
-constexpr Option kDirlogOptions[] = {{"--json", false}, {"--config", true}, {"--uid", true}, {"--gid", true}};
+    "list: prints every record: time, user id, group id, files, bytes, name.\n"
+    "rebuild: walks the section folders SITEDIR... (as seen from here, like\n"
+    "  DIR), finds the release directories (a folder holding files, or a\n"
+    "  CD1, DISC1, Sample, Covers or Subs subfolder, which belongs to it;\n"
+    "  symbolic links to folders are not followed), measures each as update\n"
+    "  does and puts the new log in place of the old one at once, keeping its\n"
+    "  owner and mode. A release the old log holds keeps its time, owner and\n"
+    "  status; a new one gets its folder's modification time. Records outside\n"
+    "  the SITEDIRs, and below folders that cannot be read, are kept as they\n"
+    "  are. The log is locked only for the replacement; what the daemon or\n"
+    "  update write meanwhile is merged in. Prints a summary line.\n"
+    "  --dry-run  prints the records the new log would hold (as list does)\n"
+    "  --quiet    no progress line (shown only when standard error is a terminal)\n"
+    "clean: removes the records whose directory no longer exists below the\n"
+    "  site root and prints them (as list does); the same lock and replacement.\n"
+    "  --dry-run  prints the records it would remove, changes nothing\n"
+    "Exit status of rebuild and clean: 0 done; 1 the log cannot be read or\n"
+    "  replaced, another rebuild or clean is running, or some folder could\n"
+    "  not be read (the rest is still done); 2 usage.\n";
+constexpr Option kDirlogOptions[] = {{"--json", false}, {"--config", true},   {"--uid", true},
+                                     {"--gid", true},   {"--dry-run", false}, {"--quiet", false}};
 constexpr std::string_view kDupeUsage = "usage: sitekit dupe add FILE USER\n";
 constexpr std::string_view kDupelogUsage = "usage: sitekit dupelog add NAME\n";
 constexpr std::string_view kLogUsage = "usage: sitekit log [--file LOG] TEXT\n";
@@ -77,6 +100,8 @@ template <class Write> std::optional<std::string> write_or_why(const std::string
     return write_failure(path, errno);
 }
 
+} // namespace
+
 std::string dirlog_failure_message(const sitelogs::dirlog_failure &why) {
     using step = sitelogs::dirlog_failure;
     if (why.step == step::open) {
@@ -103,6 +128,8 @@ std::string absolute(const std::string &path) {
         return path;
     return std::string(cwd) + "/" + path;
 }
+
+namespace {
 
 char *put_text(char *out, std::string_view text) {
     std::memcpy(out, text.data(), text.size());
@@ -271,6 +298,48 @@ int dirlog_list(Invocation &inv, const Parsed &p) {
     return kOk;
 }
 
+} // namespace
+
+std::optional<int> load_dirlog_config(Invocation &inv, const Parsed &p) {
+    // The daemon's configuration is read when it is there; a file named with
+    // --config must be there. One that is there but cannot be read is an
+    // error too: without its root path the records would get wrong names.
+    std::string config = p.value("--config").value_or(site_path(kDaemonConfig));
+    regular_file conf = open_regular(config.c_str(), O_RDONLY);
+    bool default_missing = !conf && !p.has("--config") && conf.error == ENOENT;
+    if (!conf && !default_missing)
+        return usage_error(inv,
+                           open_failure("cannot read the configuration", config, conf,
+                                        "name the daemon's configuration file"),
+                           kDirlogUsage);
+    if (conf) {
+        daemon_config settings;
+        if (!read_daemon_config(std::move(conf.fd), settings))
+            return fail(inv, kRefused,
+                        "cannot read the configuration " + config + ": " + std::strerror(errno));
+        sitelogs::apply_config(settings);
+    }
+    return std::nullopt;
+}
+
+void print_dirlog_records(const std::vector<dirlog_record> &records, bool json) {
+    JsonArrayPrinter array;
+    LocalClock clock;
+    for (const dirlog_record &r : records) {
+        if (json)
+            append_dirlog_json(r, array.next_item());
+        else
+            append_dirlog_line(clock, r, array.out().text());
+        array.out().done();
+    }
+    if (json)
+        array.finish();
+    else
+        array.out().flush();
+}
+
+namespace {
+
 int dirlog_update(Invocation &inv, const Parsed &p) {
     if (!want_operands(p, inv, 2, 2, kDirlogUsage))
         return kUsage;
@@ -292,24 +361,8 @@ int dirlog_update(Invocation &inv, const Parsed &p) {
                            kDirlogUsage);
     if (!S_ISDIR(st.st_mode))
         return usage_error(inv, dir + " is not a directory", kDirlogUsage);
-    // The daemon's configuration is read when it is there; a file named with
-    // --config must be there. One that is there but cannot be read is an
-    // error too: without its root path the record would get a wrong name.
-    std::string config = p.value("--config").value_or(site_path(kDaemonConfig));
-    regular_file conf = open_regular(config.c_str(), O_RDONLY);
-    bool default_missing = !conf && !p.has("--config") && conf.error == ENOENT;
-    if (!conf && !default_missing)
-        return usage_error(inv,
-                           open_failure("cannot read the configuration", config, conf,
-                                        "name the daemon's configuration file"),
-                           kDirlogUsage);
-    if (conf) {
-        daemon_config settings;
-        if (!read_daemon_config(std::move(conf.fd), settings))
-            return fail(inv, kRefused,
-                        "cannot read the configuration " + config + ": " + std::strerror(errno));
-        sitelogs::apply_config(settings);
-    }
+    if (auto status = load_dirlog_config(inv, p))
+        return *status;
     int32_t files = 0;
     uint64_t bytes = 0;
     get_dir_size(dir.c_str(), &files, &bytes);
@@ -354,15 +407,25 @@ bool fits(Invocation &inv, std::string_view what, const std::string &text, size_
 
 int cmd_dirlog(Invocation &inv, const Parsed *p) {
     if (p->operands.empty())
-        return usage_error(inv, "missing action (update or list)", kDirlogUsage);
+        return usage_error(inv, "missing action (update, list, rebuild or clean)", kDirlogUsage);
     const std::string &action = p->operands[0];
     if (action == "update")
         return dirlog_update(inv, *p);
+    bool maintenance = action == "rebuild" || action == "clean";
+    if (!maintenance && (p->has("--dry-run") || p->has("--quiet")))
+        return usage_error(inv, "--dry-run and --quiet go with 'rebuild' and 'clean'", kDirlogUsage);
     if (action == "list") {
         if (p->has("--config") || p->has("--uid") || p->has("--gid"))
             return usage_error(inv, "'list' takes only --json", kDirlogUsage);
         return dirlog_list(inv, *p);
     }
+    if (maintenance && (p->has("--uid") || p->has("--gid")))
+        return usage_error(inv, "'" + action + "' takes the owners from the directories, not --uid/--gid",
+                           kDirlogUsage);
+    if (action == "rebuild")
+        return dirlog_rebuild(inv, *p);
+    if (action == "clean")
+        return dirlog_clean(inv, *p);
     return usage_error(inv, "unknown action '" + action + "'", kDirlogUsage);
 }
 
@@ -445,7 +508,7 @@ int cmd_msg(Invocation &inv, const Parsed *p) {
 
 const Command dirlog_command{
     .name = "dirlog",
-    .summary = "dirlog update DIR | dirlog list: the directory log",
+    .summary = "dirlog update DIR | list | rebuild SITEDIR... | clean: the directory log",
     .usage = kDirlogUsage,
     .help = kDirlogHelp,
     .options = kDirlogOptions,

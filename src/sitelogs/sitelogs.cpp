@@ -197,45 +197,73 @@ std::string_view remove_rootpath(std::string_view name, std::string_view root) n
     return name;
 }
 
+bool locked_dirlog::open(int flags, dirlog_failure &why) {
+    why.path = site_path(kDirlog);
+    // A file put in place of the locked one sends the search to the new one;
+    // the bound only stops a loop against a log replaced without end.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        close();
+        // Only a regular file can be searched: a device or pipe never ends or blocks.
+        file_ = open_regular(why.path.c_str(), flags);
+        if (!file_) {
+            why.step = dirlog_failure::open;
+            why.error = file_.error;
+            why.not_regular = file_.not_regular;
+            return false;
+        }
+        lock_.emplace(file_.fd.get());
+        struct stat there {};
+        if (!lock_->locked() || fstat(file_.fd.get(), &file_.st) != 0) {
+            why.step = dirlog_failure::open;
+            why.error = errno;
+            close();
+            return false;
+        }
+        if (::stat(why.path.c_str(), &there) == 0 && there.st_dev == file_.st.st_dev &&
+            there.st_ino == file_.st.st_ino)
+            return true;
+    }
+    why.step = dirlog_failure::open;
+    why.error = EAGAIN;
+    close();
+    return false;
+}
+
+bool locked_dirlog::close() noexcept {
+    lock_.reset();
+    return file_.fd.close();
+}
+
 bool try_store_dirlog(const dirlog_record &record, dirlog_failure &why) {
     why = dirlog_failure{};
-    why.path = site_path(kDirlog);
     auto failed = [&why](dirlog_failure::step_t step) {
         why.step = step;
         why.error = errno;
         return false;
     };
-    // Only a regular file can be searched: a device or pipe never ends or blocks.
-    regular_file log = open_regular(why.path.c_str(), O_RDWR);
-    if (!log) {
-        why.step = dirlog_failure::open;
-        why.error = log.error;
-        why.not_regular = log.not_regular;
+    locked_dirlog log;
+    // Another updater holding the lock waits until this record is in.
+    if (!log.open(O_RDWR, why))
         return false;
-    }
     std::string_view name = field_view(record.dirname, kNameWidth);
     const char *bytes = reinterpret_cast<const char *>(&record);
-    {
-        // Another updater holding the lock waits until this record is in.
-        flock_guard lock(log.fd.get());
-        off_t at = find_record(log.fd.get(), name);
-        if (at == kReadError)
-            return failed(dirlog_failure::read);
-        if (at >= 0) {
-            if (!sk::pwrite_all(log.fd.get(), bytes, kRecord, at))
-                return failed(dirlog_failure::write);
-        } else {
-            off_t end = ::lseek(log.fd.get(), 0, SEEK_END);
-            if (end < 0 || !write_all(log.fd.get(), bytes, kRecord)) {
-                why.step = dirlog_failure::write;
-                why.error = errno;
-                if (end >= 0)
-                    cut_failed_append(log.fd.get(), end);
-                return false;
-            }
+    off_t at = find_record(log.fd(), name);
+    if (at == kReadError)
+        return failed(dirlog_failure::read);
+    if (at >= 0) {
+        if (!sk::pwrite_all(log.fd(), bytes, kRecord, at))
+            return failed(dirlog_failure::write);
+    } else {
+        off_t end = ::lseek(log.fd(), 0, SEEK_END);
+        if (end < 0 || !write_all(log.fd(), bytes, kRecord)) {
+            why.step = dirlog_failure::write;
+            why.error = errno;
+            if (end >= 0)
+                cut_failed_append(log.fd(), end);
+            return false;
         }
     }
-    if (!log.fd.close())
+    if (!log.close())
         return failed(dirlog_failure::write);
     return true;
 }

@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -50,6 +52,26 @@ struct dirlog_failure {
     std::string path;         // the log's path below the site root
 };
 
+// The directory log open and locked (flock, exclusive). The lock is taken on
+// the file that is at the log's path once it is had: a rebuild renames a new
+// log over the old one while holding the old one's lock, and a writer that
+// waited for that lock would otherwise write into a file nobody reads again.
+class locked_dirlog {
+  public:
+    // Opens the log with flags (O_RDONLY or O_RDWR) and locks it; false with
+    // why filled in (step open) when it cannot be opened or locked.
+    bool open(int flags, dirlog_failure &why);
+    int fd() const noexcept { return file_.fd.get(); }
+    // The status of the locked file (owner, mode, size).
+    const struct stat &status() const noexcept { return file_.st; }
+    // Unlocks and closes; false with errno set when the close fails.
+    bool close() noexcept;
+
+  private:
+    regular_file file_;
+    std::optional<flock_guard> lock_;
+};
+
 // store_dirlog that reports a failure instead of ending the process: false
 // with why filled in. An append that fails is cut off again, so the log
 // keeps whole records only.
@@ -85,6 +107,55 @@ struct dirlog_walk {
 // handing each whole record to each in the order of the file. A trailing
 // incomplete record is not handed out; its length is reported.
 dirlog_walk read_dirlog(int fd, const std::function<void(const dirlog_record &)> &each);
+
+// The directory log as read at one moment, without its lock: what a rebuild
+// or a clean starts from, and what tells, at its end, which records others
+// changed meanwhile. A record torn by a writer at that moment only shows as
+// changed meanwhile and is taken again from the log at the end.
+struct dirlog_snapshot {
+    std::vector<dirlog_record> records;
+    std::size_t partial = 0; // bytes of an incomplete record at the end, left out
+};
+
+// Reads the whole directory log into snapshot; false with why filled in.
+bool read_dirlog_snapshot(dirlog_snapshot &snapshot, dirlog_failure &why);
+
+// Keeps a second rebuild or clean of the directory log from running while
+// one runs: a lock (flock) on the folder that holds the log, which neither
+// the daemon nor the updaters take, so they keep working meanwhile.
+class dirlog_maintenance {
+  public:
+    // Takes the lock without waiting; false with errno set (EWOULDBLOCK when
+    // another process holds it).
+    bool acquire() noexcept;
+    // The folder that is locked.
+    const std::string &folder() const noexcept { return folder_; }
+
+  private:
+    unique_fd dir_;
+    std::string folder_;
+};
+
+// What replace_dirlog took from the log as others changed it meanwhile.
+struct dirlog_merge {
+    std::size_t changed = 0; // records written over (or added) since the snapshot
+    std::size_t removed = 0; // records taken out since the snapshot
+    std::size_t partial = 0; // bytes of an incomplete record at the end of the log, left out
+};
+
+// Writes records as the new directory log in place of the old one. Under
+// the log's lock, the changes others made since before was read are merged
+// in first: a record added or written over meanwhile replaces the record of
+// its name in records (or is appended), a record removed meanwhile goes.
+// The new log is a file without a name until it is complete and takes the
+// old one's owner and mode; readers see the old log or the new one, never
+// a part, and a failure (or the end of the process) at any step leaves the
+// old log as it was. The daemon writes without the lock: a record it put
+// into the old file between the merge and the replacement is stored into
+// the new log afterwards (as try_store_dirlog does). records receives what
+// was written. False with why filled in.
+bool replace_dirlog(const dirlog_snapshot &before, std::vector<dirlog_record> &records, dirlog_merge &merged,
+                    dirlog_failure &why);
 
 // The dupe log date ("%m%d%g") and the site log time ("%a %b %d %T %Y") of
 // a moment in local time; empty when the local time cannot be had.
