@@ -299,10 +299,15 @@ class Pattern {
         // call per candidate costs more than the name is long.
         const char a = word[0], b = word[1];
         const std::size_t last = text.size() - word.size();
-        for (std::size_t i = 0; i <= last; ++i)
-            if (text[i] == a && text[i + 1] == b &&
-                std::memcmp(text.data() + i + 2, word.data() + 2, word.size() - 2) == 0)
+        for (std::size_t i = 0; i <= last; ++i) {
+            if (text[i] != a || text[i + 1] != b)
+                continue;
+            std::size_t k = 2;
+            while (k < word.size() && text[i + k] == word[k])
+                ++k;
+            if (k == word.size())
                 return true;
+        }
         return false;
     }
 
