@@ -24,6 +24,10 @@
 
 #include <fcntl.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sk::cli {
 
 namespace {
@@ -291,34 +295,54 @@ class Pattern {
     static bool holds(std::string_view name, std::string_view word) {
         if (name.size() < word.size())
             return false;
-        char lower[256 + 8];
+        alignas(16) char lower[256 + 32];
         std::string_view text = lowered(name, lower);
         if (word.size() == 1)
             return text.find(word[0]) != std::string_view::npos;
-        // The first two bytes tried at each place in the loop itself: a
-        // call per candidate costs more than the name is long.
-        const char a = word[0], b = word[1];
-        const std::size_t last = text.size() - word.size();
-        for (std::size_t i = 0; i <= last; ++i) {
-            if (text[i] != a || text[i + 1] != b)
-                continue;
+        const std::size_t last = text.size() - word.size(); // the last place the word can start
+        auto rest_at = [&](std::size_t i) {
             std::size_t k = 2;
             while (k < word.size() && text[i + k] == word[k])
                 ++k;
-            if (k == word.size())
-                return true;
+            return k == word.size();
+        };
+#if defined(__SSE2__)
+        // Sixteen places at a time: where the word's first two bytes stand.
+        // The loads stay inside the buffer, zeros past the name.
+        const __m128i first = _mm_set1_epi8(word[0]), second = _mm_set1_epi8(word[1]);
+        for (std::size_t i = 0; i <= last; i += 16) {
+            __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(lower + i));
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(lower + i + 1));
+            auto places = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, first), _mm_cmpeq_epi8(next, second))));
+            for (; places != 0; places &= places - 1) {
+                std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(places));
+                if (at > last)
+                    return false;
+                if (rest_at(at))
+                    return true;
+            }
         }
         return false;
+#else
+        // The first two bytes tried at each place in the loop itself: a
+        // call per candidate costs more than the name is long.
+        for (std::size_t i = 0; i <= last; ++i)
+            if (text[i] == word[0] && text[i + 1] == word[1] && rest_at(i))
+                return true;
+        return false;
+#endif
     }
 
-    // The name (at most 256 bytes) in lower case at out, eight bytes at a
-    // time: a byte's high bit marks it as a capital, which adding 0x20 turns
-    // into its small letter.
+    // The name (at most 256 bytes) in lower case at out, which has room for
+    // 32 bytes more: those are zeroed, so that whole blocks can be read.
+    // Eight bytes at a time: a byte's high bit marks it as a capital, which
+    // adding 0x20 turns into its small letter.
     static std::string_view lowered(std::string_view name, char *out) {
         constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
         std::size_t n = std::min<std::size_t>(name.size(), 256);
         std::memcpy(out, name.data(), n);
-        std::memset(out + n, 0, 8);
+        std::memset(out + n, 0, 32);
         for (std::size_t i = 0; i < n; i += 8) {
             uint64_t v = 0;
             std::memcpy(&v, out + i, 8);
@@ -332,7 +356,9 @@ class Pattern {
         return {out, n};
     }
 
-    bool word_in(std::string_view name) const { return holds(name, word_); }
+    bool word_in(std::string_view name) const {
+        return holds(name, word_);
+    }
 
     bool glob_ = false;
     bool every_name_ = false; // a shell pattern of stars alone
