@@ -395,26 +395,25 @@ class Hits {
 
     void add(Hit hit, std::string_view date, std::string_view dirname) {
         // The texts' offsets are 32-bit, as are the places in the log.
-        if (next_order_ == UINT32_MAX)
+        if (next_order_ == UINT32_MAX || texts_.size() + date.size() + dirname.size() > UINT32_MAX)
             throw std::bad_alloc();
         hit.order = next_order_++;
-        if (list_.size() == limit_) {
-            if (!newer(hit, list_.front()))
-                return;
-            std::pop_heap(list_.begin(), list_.end(), newer);
-            live_ -= list_.back().text_size;
-            list_.pop_back();
-        }
-        if (texts_.size() + date.size() + dirname.size() > UINT32_MAX)
-            throw std::bad_alloc();
+        bool full = list_.size() == limit_;
+        if (full && !newer(hit, list_.front()))
+            return;
         hit.text = static_cast<uint32_t>(texts_.size());
         hit.date_size = static_cast<uint16_t>(date.size());
         hit.text_size = static_cast<uint16_t>(date.size() + dirname.size());
         texts_.append(date).append(dirname);
         live_ += hit.text_size;
-        list_.push_back(hit);
-        if (limit_ != kAll)
-            std::push_heap(list_.begin(), list_.end(), newer);
+        if (full) {
+            live_ -= list_.front().text_size;
+            replace_oldest(hit);
+        } else {
+            list_.push_back(hit);
+            if (limit_ != kAll)
+                std::push_heap(list_.begin(), list_.end(), newer);
+        }
         if (texts_.size() > 2 * live_ + (1 << 16))
             compact();
     }
@@ -432,6 +431,22 @@ class Hits {
 
   private:
     std::string_view text(const Hit &h) const { return {texts_.data() + h.text, h.text_size}; }
+
+    // Puts hit in the place of the heap's top, the oldest kept, and lets it
+    // sink below every older one: one pass down instead of a pop and a push.
+    void replace_oldest(const Hit &hit) {
+        const std::size_t n = list_.size();
+        std::size_t at = 0;
+        for (std::size_t child = 1; child < n; child = 2 * at + 1) {
+            if (child + 1 < n && newer(list_[child], list_[child + 1]))
+                ++child; // the older of the two
+            if (!newer(hit, list_[child]))
+                break;
+            list_[at] = list_[child];
+            at = child;
+        }
+        list_[at] = hit;
+    }
 
     void compact() {
         // Into the spare store, which keeps its memory from one compaction
