@@ -24,6 +24,10 @@
 
 #include <fcntl.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sk::cli {
 
 namespace {
@@ -161,19 +165,66 @@ class Pattern {
     }
 
     bool matches(std::string_view name) const {
-        if (!glob_)
-            return word_in(name);
-        if (every_name_)
-            return true;
-        return (must_.empty() || holds(name, must_)) && glob_matches(name);
+        alignas(16) char lower[256 + 32];
+        return matches_lowered(lowered(name, lower));
     }
 
   private:
+    // matches for a name already in lower case, with 32 bytes after it
+    // that may be read.
+    bool matches_lowered(std::string_view name) const {
+        if (!glob_)
+            return find_lowered(name, word_);
+        if (every_name_)
+            return true;
+        return (must_.empty() || find_lowered(name, must_)) && glob_matches(name);
+    }
+
+    // Turns the name (at most 256 bytes) at text into lower case, in place,
+    // in whole blocks: up to 15 bytes after it are changed as well.
+    static void lower_in_place(char *text, std::size_t n) {
+#if defined(__SSE2__)
+        // Sixteen at a time: the bytes above '@' and below '[' get 0x20.
+        const __m128i before_a = _mm_set1_epi8('A' - 1), after_z = _mm_set1_epi8('Z' + 1),
+                      small = _mm_set1_epi8(0x20);
+        for (std::size_t i = 0; i < n; i += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
+            __m128i capital = _mm_and_si128(_mm_cmpgt_epi8(v, before_a), _mm_cmplt_epi8(v, after_z));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(text + i),
+                             _mm_or_si128(v, _mm_and_si128(capital, small)));
+        }
+#else
+        // Eight at a time: a byte's high bit marks it as a capital, which
+        // adding 0x20 turns into its small letter.
+        constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
+        for (std::size_t i = 0; i < n; i += 8) {
+            uint64_t v = 0;
+            std::memcpy(&v, text + i, 8);
+            uint64_t seven = v & ~kHighs;
+            uint64_t from_a = seven + (0x80 - 'A') * kOnes; // high bit: at least 'A'
+            uint64_t past_z = seven + (0x7f - 'Z') * kOnes; // high bit: beyond 'Z'
+            uint64_t capital = (from_a ^ past_z) & ~v & kHighs;
+            v |= capital >> 2;
+            std::memcpy(text + i, &v, 8);
+        }
+#endif
+    }
+
     // What a name must hold to match, found once: the longest run of steps
     // that each take one letter (in either case) or one other byte, in
     // lower case; and whether the pattern is only stars.
     void learn_shortcuts() {
         every_name_ = std::all_of(steps_.begin(), steps_.end(), [](const Step &s) { return s.star; });
+        star_first_ = !steps_.empty() && steps_.front().star;
+        star_last_ = !steps_.empty() && steps_.back().star;
+        for (std::size_t i = 0; i < steps_.size();) {
+            std::size_t end = i;
+            while (end < steps_.size() && !steps_[end].star)
+                ++end;
+            if (end > i)
+                runs_.push_back({i, end - i});
+            i = end + 1;
+        }
         std::string run;
         for (const Step &step : steps_) {
             char only = 0;
@@ -263,77 +314,115 @@ class Pattern {
         return std::nullopt;
     }
 
-    // The usual walk with one way back: on a mismatch, the last '*' takes
-    // one more byte. Linear for each '*' in the pattern.
+    // The runs of steps between the stars, each of a fixed length: the
+    // first must match at the start of the name (unless a star leads), the
+    // last at its end (unless a star ends the pattern), and the ones between
+    // in their order, each at the first place after the one before: the
+    // earliest place leaves the most room for the rest, so no other place
+    // needs to be tried.
     bool glob_matches(std::string_view name) const {
-        std::size_t p = 0, s = 0, star = std::string_view::npos, mark = 0;
-        const std::size_t steps = steps_.size();
-        while (s < name.size()) {
-            if (p < steps && steps_[p].star) {
-                star = p++;
-                mark = s;
-            } else if (p < steps && steps_[p].takes.test(static_cast<unsigned char>(name[s]))) {
-                ++p;
-                ++s;
-            } else if (star != std::string_view::npos) {
-                p = star + 1;
-                s = ++mark;
-            } else {
+        std::size_t first = 0, count = runs_.size();
+        std::size_t from = 0, to = name.size();
+        if (!star_first_) {
+            if (count == 0 || !run_at(runs_[0], name, 0))
                 return false;
-            }
+            if (count == 1 && !star_last_)
+                return runs_[0].size == name.size();
+            from = runs_[0].size;
+            first = 1;
         }
-        while (p < steps && steps_[p].star)
-            ++p;
-        return p == steps;
+        if (!star_last_ && first < count) {
+            const Run &last = runs_[count - 1];
+            if (to - from < last.size || !run_at(last, name, to - last.size))
+                return false;
+            to -= last.size;
+            --count;
+        }
+        for (std::size_t r = first; r < count; ++r) {
+            const Run &run = runs_[r];
+            std::size_t at = from;
+            while (at + run.size <= to && !run_at(run, name, at))
+                ++at;
+            if (at + run.size > to)
+                return false;
+            from = at + run.size;
+        }
+        return true;
     }
 
-    // True when the name holds the word, case ignored.
-    static bool holds(std::string_view name, std::string_view word) {
-        if (name.size() < word.size())
+    // A run of steps that are no stars: steps_[start] to steps_[start + size - 1].
+    struct Run {
+        std::size_t start, size;
+    };
+
+    bool run_at(const Run &run, std::string_view name, std::size_t at) const {
+        if (at + run.size > name.size())
             return false;
-        char lower[256 + 8];
-        std::string_view text = lowered(name, lower);
+        for (std::size_t k = 0; k < run.size; ++k)
+            if (!steps_[run.start + k].takes[static_cast<unsigned char>(name[at + k])])
+                return false;
+        return true;
+    }
+
+    // True when the lowered text (32 bytes after it may be read) holds the
+    // word, which is in lower case.
+    static bool find_lowered(std::string_view text, std::string_view word) {
+        if (text.size() < word.size())
+            return false;
         if (word.size() == 1)
             return text.find(word[0]) != std::string_view::npos;
+        const std::size_t last = text.size() - word.size(); // the last place the word can start
+        auto rest_at = [&](std::size_t i) {
+            std::size_t k = 2;
+            while (k < word.size() && text[i + k] == word[k])
+                ++k;
+            return k == word.size();
+        };
+#if defined(__SSE2__)
+        // Sixteen places at a time: where the word's first two bytes stand.
+        // The loads stay inside the buffer, zeros past the name.
+        const __m128i first = _mm_set1_epi8(word[0]), second = _mm_set1_epi8(word[1]);
+        for (std::size_t i = 0; i <= last; i += 16) {
+            __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + i));
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + i + 1));
+            auto places = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, first), _mm_cmpeq_epi8(next, second))));
+            for (; places != 0; places &= places - 1) {
+                std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(places));
+                if (at > last)
+                    return false;
+                if (rest_at(at))
+                    return true;
+            }
+        }
+        return false;
+#else
         // The first two bytes tried at each place in the loop itself: a
         // call per candidate costs more than the name is long.
-        const char a = word[0], b = word[1];
-        const std::size_t last = text.size() - word.size();
         for (std::size_t i = 0; i <= last; ++i)
-            if (text[i] == a && text[i + 1] == b &&
-                std::memcmp(text.data() + i + 2, word.data() + 2, word.size() - 2) == 0)
+            if (text[i] == word[0] && text[i + 1] == word[1] && rest_at(i))
                 return true;
         return false;
+#endif
     }
 
-    // The name (at most 256 bytes) in lower case at out, eight bytes at a
-    // time: a byte's high bit marks it as a capital, which adding 0x20 turns
-    // into its small letter.
+    // The name (at most 256 bytes) in lower case at out, which has room for
+    // 32 bytes more: those are zeroed, so that whole blocks can be read.
     static std::string_view lowered(std::string_view name, char *out) {
-        constexpr uint64_t kOnes = 0x0101010101010101, kHighs = 0x8080808080808080;
         std::size_t n = std::min<std::size_t>(name.size(), 256);
         std::memcpy(out, name.data(), n);
-        std::memset(out + n, 0, 8);
-        for (std::size_t i = 0; i < n; i += 8) {
-            uint64_t v = 0;
-            std::memcpy(&v, out + i, 8);
-            uint64_t seven = v & ~kHighs;
-            uint64_t from_a = seven + (0x80 - 'A') * kOnes; // high bit: at least 'A'
-            uint64_t past_z = seven + (0x7f - 'Z') * kOnes; // high bit: beyond 'Z'
-            uint64_t capital = (from_a ^ past_z) & ~v & kHighs;
-            v |= capital >> 2;
-            std::memcpy(out + i, &v, 8);
-        }
+        std::memset(out + n, 0, 32);
+        lower_in_place(out, n);
         return {out, n};
     }
-
-    bool word_in(std::string_view name) const { return holds(name, word_); }
 
     bool glob_ = false;
     bool every_name_ = false; // a shell pattern of stars alone
     std::string must_;        // a shell pattern's longest plain run, in lower case
     std::string word_;        // a plain word, in lower case
     std::vector<Step> steps_; // a shell pattern
+    std::vector<Run> runs_;   // its runs between the stars
+    bool star_first_ = false, star_last_ = false;
 };
 
 // One match. Its texts (the directory, or the dupe log's date and name) lie
@@ -364,26 +453,25 @@ class Hits {
 
     void add(Hit hit, std::string_view date, std::string_view dirname) {
         // The texts' offsets are 32-bit, as are the places in the log.
-        if (next_order_ == UINT32_MAX)
+        if (next_order_ == UINT32_MAX || texts_.size() + date.size() + dirname.size() > UINT32_MAX)
             throw std::bad_alloc();
         hit.order = next_order_++;
-        if (list_.size() == limit_) {
-            if (!newer(hit, list_.front()))
-                return;
-            std::pop_heap(list_.begin(), list_.end(), newer);
-            live_ -= list_.back().text_size;
-            list_.pop_back();
-        }
-        if (texts_.size() + date.size() + dirname.size() > UINT32_MAX)
-            throw std::bad_alloc();
+        bool full = list_.size() == limit_;
+        if (full && !newer(hit, list_.front()))
+            return;
         hit.text = static_cast<uint32_t>(texts_.size());
         hit.date_size = static_cast<uint16_t>(date.size());
         hit.text_size = static_cast<uint16_t>(date.size() + dirname.size());
         texts_.append(date).append(dirname);
         live_ += hit.text_size;
-        list_.push_back(hit);
-        if (limit_ != kAll)
-            std::push_heap(list_.begin(), list_.end(), newer);
+        if (full) {
+            live_ -= list_.front().text_size;
+            replace_oldest(hit);
+        } else {
+            list_.push_back(hit);
+            if (limit_ != kAll)
+                std::push_heap(list_.begin(), list_.end(), newer);
+        }
         if (texts_.size() > 2 * live_ + (1 << 16))
             compact();
     }
@@ -401,6 +489,22 @@ class Hits {
 
   private:
     std::string_view text(const Hit &h) const { return {texts_.data() + h.text, h.text_size}; }
+
+    // Puts hit in the place of the heap's top, the oldest kept, and lets it
+    // sink below every older one: one pass down instead of a pop and a push.
+    void replace_oldest(const Hit &hit) {
+        const std::size_t n = list_.size();
+        std::size_t at = 0;
+        for (std::size_t child = 1; child < n; child = 2 * at + 1) {
+            if (child + 1 < n && newer(list_[child], list_[child + 1]))
+                ++child; // the older of the two
+            if (!newer(hit, list_[child]))
+                break;
+            list_[at] = list_[child];
+            at = child;
+        }
+        list_[at] = hit;
+    }
 
     void compact() {
         // Into the spare store, which keeps its memory from one compaction

@@ -42,6 +42,29 @@ TEST_F(SearchCommand, PlainWordMatchesAnywhereInTheNameNewestFirst) {
     EXPECT_EQ(r.out, "1970-01-01 01:06:40  files 6  bytes 1000  owner 7  /site/tv/Show.S01E02-TV/\n");
 }
 
+// --limit keeps the newest matches in a heap and compacts their texts as
+// the displaced ones pile up: its lines are the first of the full listing,
+// in a log out of time order, with ties on the time.
+TEST_F(SearchCommand, LimitGivesTheNewestOfTheWholeListing) {
+    std::string log;
+    uint32_t state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 1103515245 + 12345;
+        log += dirlog_bytes("/site/x/A.Rather.Long.Release.Name.To.Fill.The.Text.Store-" + std::to_string(i),
+                            static_cast<int32_t>(state >> 20), 0, 0, 0);
+    }
+    write_file(site / "ftp-data/logs/dirlog", log);
+    auto all = on_site(site, {"search", "release"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    for (int limit : {1, 7, 2999}) {
+        auto r = on_site(site, {"search", "--limit", std::to_string(limit), "release"});
+        size_t end = 0;
+        for (int line = 0; line < limit; ++line)
+            end = all.out.find('\n', end) + 1;
+        EXPECT_EQ(r.out, all.out.substr(0, end)) << limit;
+    }
+}
+
 // The compiled patterns give what fnmatch with FNM_CASEFOLD gives.
 TEST_F(SearchCommand, PatternsMatchTheWholeNameAsFnmatchDoes) {
     const std::vector<std::string> names = {
