@@ -216,6 +216,8 @@ class ReleaseFinder {
                     has_subfolder = true;
             } else if (type == DT_REG && name != ".message") {
                 has_file = true;
+                if (!top) // a release: the rest is read when it is measured
+                    break;
             }
         }
         ++folders_;
