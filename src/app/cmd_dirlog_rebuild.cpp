@@ -64,8 +64,8 @@ class Progress {
         if (!due(false))
             return;
         char text[128];
-        std::snprintf(text, sizeof text, "finding releases: %zu folders read, %zu releases found", folders,
-                      found);
+        (void)std::snprintf(text, sizeof text, "finding releases: %zu folders read, %zu releases found",
+                            folders, found);
         draw(text);
     }
     void measuring(std::size_t done, std::size_t found, bool last = false) {
@@ -77,7 +77,7 @@ class Progress {
         double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
         int percent = found ? static_cast<int>(done * 100 / found) : 100;
         char text[160];
-        std::snprintf(text, sizeof text, "%zu/%zu releases %3d%%  %.0f/s", done, found, percent, rate);
+        (void)std::snprintf(text, sizeof text, "%zu/%zu releases %3d%%  %.0f/s", done, found, percent, rate);
         draw(text);
     }
     // Puts a message on a line of its own, above the progress line.
@@ -108,7 +108,7 @@ class Progress {
     void draw(const char *text) {
         line_ = std::string("\r") + text + "\033[K";
         std::fputs(line_.c_str(), stderr);
-        std::fflush(stderr);
+        (void)std::fflush(stderr);
         drawn_ = true;
     }
     bool on_;
@@ -216,6 +216,8 @@ class ReleaseFinder {
                     has_subfolder = true;
             } else if (type == DT_REG && name != ".message") {
                 has_file = true;
+                if (!top) // a release: the rest is read when it is measured
+                    break;
             }
         }
         ++folders_;

@@ -112,6 +112,7 @@ class DirlogRebuild : public ::testing::Test {
         b.pid = fork();
         if (b.pid == 0) {
             std::vector<char *> argv;
+            argv.reserve(all.size() + 1);
             for (std::string &a : all)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
