@@ -37,13 +37,7 @@ struct Site {
     std::string root, key;
     int id = -1;
     Site() {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-wholist-bench-XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data()))
-            std::abort();
-        root = buf.data();
+        root = skbench::temp_dir("wholist-bench");
         fs::create_directories(root + "/etc");
         FILE *group = std::fopen((root + "/etc/group").c_str(), "w");
         if (!group)

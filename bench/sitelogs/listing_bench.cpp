@@ -42,13 +42,7 @@ int records() {
 struct Logs {
     std::string root, dirlog, nukelog;
     Logs() {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-listing-bench-XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data()))
-            std::abort();
-        root = buf.data();
+        root = skbench::temp_dir("listing-bench");
         fs::create_directories(root + "/ftp-data/logs");
         dirlog = root + "/ftp-data/logs/dirlog";
         nukelog = root + "/ftp-data/logs/nukelog";

@@ -43,13 +43,7 @@ void put(const std::string &path, std::size_t size) {
 // NFO, an SFV and two archives; every fourth has a Sample folder, every
 // tenth is two CDs. The old log holds every other release.
 std::string make_site(long releases) {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-rebuild-bench-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data()))
-        std::abort();
-    std::string root = buf.data();
+    std::string root = skbench::temp_dir("rebuild-bench");
     fs::create_directories(root + "/ftp-data/logs");
     std::ofstream log(root + "/ftp-data/logs/dirlog", std::ios::binary);
     for (long i = 0; i < releases; ++i) {

@@ -25,12 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // This thread's processor time so far, user and system; seconds.
-double thread_cpu() {
-    rusage ru{};
-    getrusage(RUSAGE_THREAD, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 int records() {
     const char *n = std::getenv("SITEKIT_BENCH_RECORDS");
@@ -40,13 +34,7 @@ int records() {
 struct Site {
     std::string root, dirlog;
     Site() {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-search-bench-XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data()))
-            std::abort();
-        root = buf.data();
+        root = skbench::temp_dir("search-bench");
         fs::create_directories(root + "/ftp-data/logs");
         fs::create_directories(root + "/etc");
         FILE *pw = std::fopen((root + "/etc/passwd").c_str(), "w");
@@ -85,26 +73,7 @@ Site &site() {
 void search(benchmark::State &state, std::vector<std::string> args) {
     Site &s = site();
     args.insert(args.begin(), {SITEKIT_PROGRAM, "--root", s.root, "search"});
-    double floor = 0, total = 0, floor_cpu = 0, cpu = 0;
-    long peak = 0;
-    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
-        state.PauseTiming();
-        double before = thread_cpu();
-        floor += skbench::sequential_read(s.dirlog);
-        floor_cpu += thread_cpu() - before;
-        state.ResumeTiming();
-        skbench::ChildRun run = skbench::run_program(args);
-        if (!run.ok)
-            state.SkipWithError("the command failed");
-        total += run.wall;
-        cpu += run.cpu;
-        peak = std::max(peak, run.maxrss_kib);
-    }
-    state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
-    state.counters["ratio"] = floor > 0 ? total / floor : 0;
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
-    // The same in processor time, which other load on the machine changes less.
-    state.counters["cpu_ratio"] = floor_cpu > 0 ? cpu / floor_cpu : 0;
+    skbench::run_against_floor(state, args, [&] { return skbench::sequential_read(s.dirlog); });
 }
 
 // A word found in one name in ten thousand.

@@ -29,12 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // This thread's processor time so far, user and system; seconds.
-double thread_cpu() {
-    rusage ru{};
-    getrusage(RUSAGE_THREAD, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
 
 int user_count() {
     const char *n = std::getenv("SITEKIT_BENCH_USERS");
@@ -59,13 +53,7 @@ std::string userfile(int i) {
 struct Site {
     std::string root, users;
     Site() {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-top-bench-XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (!mkdtemp(buf.data()))
-            std::abort();
-        root = buf.data();
+        root = skbench::temp_dir("top-bench");
         users = root + "/ftp-data/users";
         fs::create_directories(users);
         fs::create_directories(root + "/etc");
@@ -119,26 +107,7 @@ double read_userfiles(const std::string &folder) {
 void top(benchmark::State &state, std::vector<std::string> args) {
     Site &s = site();
     args.insert(args.begin(), {SITEKIT_PROGRAM, "--root", s.root, "stats", "top"});
-    double floor = 0, total = 0, floor_cpu = 0, cpu = 0;
-    long peak = 0;
-    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
-        state.PauseTiming();
-        double before = thread_cpu();
-        floor += read_userfiles(s.users);
-        floor_cpu += thread_cpu() - before;
-        state.ResumeTiming();
-        skbench::ChildRun run = skbench::run_program(args);
-        if (!run.ok)
-            state.SkipWithError("the command failed");
-        total += run.wall;
-        cpu += run.cpu;
-        peak = std::max(peak, run.maxrss_kib);
-    }
-    state.counters["floor_ms"] = 1000 * floor / static_cast<double>(state.iterations());
-    state.counters["ratio"] = floor > 0 ? total / floor : 0;
-    state.counters["peak_rss_kb"] = static_cast<double>(peak);
-    // The same in processor time, which other load on the machine changes less.
-    state.counters["cpu_ratio"] = floor_cpu > 0 ? cpu / floor_cpu : 0;
+    skbench::run_against_floor(state, args, [&] { return read_userfiles(s.users); });
 }
 
 void BM_top_week_up(benchmark::State &s) {

@@ -2,7 +2,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -56,6 +58,43 @@ ChildRun run_program(const std::vector<std::string> &args) {
     run.maxrss_kib = ru.ru_maxrss;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
+}
+
+std::string temp_dir(const std::string &purpose) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sitekit-" + purpose + "-XXXXXX";
+    if (!mkdtemp(tmpl.data()))
+        std::abort();
+    return tmpl;
+}
+
+double thread_cpu() {
+    rusage ru{};
+    getrusage(RUSAGE_THREAD, &ru);
+    return seconds_of(ru.ru_utime) + seconds_of(ru.ru_stime);
+}
+
+void run_against_floor(benchmark::State &state, const std::vector<std::string> &args,
+                       const std::function<double()> &floor) {
+    double floor_wall = 0, floor_cpu = 0, wall = 0, cpu = 0;
+    long peak = 0;
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the loop variable of the benchmark
+        state.PauseTiming();
+        double before = thread_cpu();
+        floor_wall += floor();
+        floor_cpu += thread_cpu() - before;
+        state.ResumeTiming();
+        ChildRun run = run_program(args);
+        if (!run.ok)
+            state.SkipWithError("the command failed");
+        wall += run.wall;
+        cpu += run.cpu;
+        peak = std::max(peak, run.maxrss_kib);
+    }
+    state.counters["floor_ms"] = 1000 * floor_wall / static_cast<double>(state.iterations());
+    state.counters["ratio"] = floor_wall > 0 ? wall / floor_wall : 0;
+    state.counters["cpu_ratio"] = floor_cpu > 0 ? cpu / floor_cpu : 0;
+    state.counters["peak_rss_kb"] = static_cast<double>(peak);
 }
 
 } // namespace skbench

@@ -3,8 +3,11 @@
 #ifndef SITEKIT_BENCH_SUPPORT_H
 #define SITEKIT_BENCH_SUPPORT_H
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace skbench {
 
@@ -21,6 +24,20 @@ struct ChildRun {
 
 // Runs args[0] with args, its standard output to /dev/null, and waits.
 ChildRun run_program(const std::vector<std::string> &args);
+
+// A new folder below $TMPDIR (or /tmp) named after what it is for; the
+// benchmark stops when it cannot be made.
+std::string temp_dir(const std::string &purpose);
+
+// Processor seconds of the calling thread so far.
+double thread_cpu();
+
+// Times the program run with args against floor (the seconds of its floor,
+// measured again in each iteration, outside the timed part), and sets the
+// counters floor_ms, ratio (wall seconds over the floor's), cpu_ratio (the
+// same in processor time, which other load changes less) and peak_rss_kb.
+void run_against_floor(benchmark::State &state, const std::vector<std::string> &args,
+                       const std::function<double()> &floor);
 
 } // namespace skbench
 
