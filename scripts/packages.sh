@@ -3,7 +3,7 @@
 # apt-get line to run and fails).
 sitekit_packages=(cmake g++ make pkg-config git file dpkg-dev googletest libgtest-dev libbenchmark-dev
                   zlib1g-dev libminizip-dev libncurses-dev zip unzip cksfv tmux python3 procps
-                  clang llvm libclang-rt-14-dev clang-format clang-tidy tzdata)
+                  clang llvm libclang-rt-14-dev clang-format clang-tidy tzdata scdoc groff-base)
 
 sitekit_install_packages() {
   local missing=() p

@@ -258,7 +258,9 @@ const Command race_command{
             "there, files, bytes and the average upload speed where the check was\n"
             "given one (--speed or $SPEED), most bytes first. An uploader is the\n"
             "files' owner named through the daemon's passwd file, else the user the\n"
-            "check ran for. Exit status 1 when DIR has no SFV that can be read.\n",
+            "check ran for. Exit status 1 when DIR has no SFV that can be read.\n"
+            "  --config FILE  the checks' settings file, for the marker suffix\n"
+            "                 (default /ftp-data/sitekit/checks.conf below the site root)\n",
     .options = kRaceOptions,
     .run = cmd_race,
 };

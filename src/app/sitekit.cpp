@@ -120,6 +120,8 @@ int run(int argc, char **argv) {
 const Command sk::cli::help_command{
     .name = "help",
     .summary = "help [COMMAND]: this text, or a command's own help",
+    .usage = "usage: sitekit help [COMMAND]\n",
+    .help = "\nPrints the commands, or COMMAND's own help.\n",
     .run = cmd_help,
     .pass_through = true,
 };
