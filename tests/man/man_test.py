@@ -8,6 +8,9 @@
       and at the start of its option lines) with the options the page in
       MANDIR (the scdoc sources) defines in its OPTIONS section, and for
       sitekit each command's --help with its "## COMMAND" section.
+  man_test.py keys PAGE SETTINGS_CPP
+      compares the keys the settings reader knows (kSettingKeys) with the
+      keys the settings page (its scdoc source) defines.
 """
 import re
 import subprocess
@@ -75,13 +78,13 @@ def page_options(lines):
     return found
 
 
-def compare(what, helped, paged):
+def compare(what, helped, paged, source="--help"):
     if helped == paged:
         return 0
     if helped - paged:
-        print(f"{what}: --help lists {sorted(helped - paged)}, the page does not")
+        print(f"{what}: {source} lists {sorted(helped - paged)}, the page does not")
     if paged - helped:
-        print(f"{what}: the page lists {sorted(paged - helped)}, --help does not")
+        print(f"{what}: the page lists {sorted(paged - helped)}, {source} does not")
     return 1
 
 
@@ -108,7 +111,22 @@ def options(mandir, sitekit, siteview, dlsync):
     return 1 if failed else 0
 
 
+def keys(page, settings_cpp):
+    table = re.search(r"kSettingKeys = \{(.*?)\};", Path(settings_cpp).read_text(), re.S)
+    known = set(re.findall(r'"(\w+)"', table.group(1)))
+    # The term lines of its lists: "*zip_extract* _patterns_", "*a_b* _x_, *c_d* _y_".
+    defined = set()
+    for line in Path(page).read_text().splitlines():
+        if line.startswith("*"):
+            defined |= set(re.findall(r"\*([a-z]+_[a-z_]+)\*", line))
+    failed = compare("settings keys", known, defined, "the settings reader")
+    print(f"{1 - failed} passed, {failed} failed")
+    return failed
+
+
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "keys":
+        sys.exit(keys(*sys.argv[2:]))
     if len(sys.argv) >= 3 and sys.argv[1] == "lint":
         sys.exit(lint(sys.argv[2:]))
     if len(sys.argv) == 6 and sys.argv[1] == "options":
