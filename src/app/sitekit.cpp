@@ -62,7 +62,9 @@ const Command *find_command(std::string_view name) {
 int cmd_help(Invocation &inv, const Parsed * /*p*/) {
     if (inv.args.size() > 1)
         return global_usage("'help' takes one command name");
-    const Command *c = inv.args.empty() ? &help_command : find_command(inv.args[0]);
+    // "help --help" asks for the help's own help: the main text.
+    bool own = inv.args.empty() || inv.args[0] == "--help" || inv.args[0] == "-h";
+    const Command *c = own ? &help_command : find_command(inv.args[0]);
     if (c == nullptr)
         return global_usage("unknown command '" + inv.args[0] + "'");
     if (c != &help_command) {
@@ -120,8 +122,6 @@ int run(int argc, char **argv) {
 const Command sk::cli::help_command{
     .name = "help",
     .summary = "help [COMMAND]: this text, or a command's own help",
-    .usage = "usage: sitekit help [COMMAND]\n",
-    .help = "\nPrints the commands, or COMMAND's own help.\n",
     .run = cmd_help,
     .pass_through = true,
 };
