@@ -183,16 +183,17 @@ int cmd_race(Invocation &inv, const Parsed *p) {
     if (want_json(inv, *p)) {
         std::string missing = "[", users = "[";
         for (std::size_t i = 0; i < state.missing_count; ++i)
-            missing += (i ? "," : "") + json_string(state.missing[i]);
+            missing.append(i ? "," : "").append(json_string(state.missing[i]));
         for (std::size_t i = 0; i < state.uploader_count; ++i) {
             const sfv_uploader &u = state.uploaders[i];
-            users += (i ? "," : "") + JsonObject()
-                                          .str("user", u.user)
-                                          .unum("uid", u.uid)
-                                          .unum("files", u.files)
-                                          .unum("bytes", u.bytes)
-                                          .raw("speed", u.timed ? format_speed(u.speed) : "null")
-                                          .text();
+            users.append(i ? "," : "");
+            users += JsonObject()
+                         .str("user", u.user)
+                         .unum("uid", u.uid)
+                         .unum("files", u.files)
+                         .unum("bytes", u.bytes)
+                         .raw("speed", u.timed ? format_speed(u.speed) : "null")
+                         .text();
         }
         std::printf("%s\n", JsonObject()
                                 .str("path", dir)
@@ -213,7 +214,9 @@ int cmd_race(Invocation &inv, const Parsed *p) {
             std::printf("missing %s\n", state.missing[i]);
         for (std::size_t i = 0; i < state.uploader_count; ++i) {
             const sfv_uploader &u = state.uploaders[i];
-            std::string speed = u.timed ? ", " + format_speed(u.speed) + " KiB/s" : "";
+            std::string speed;
+            if (u.timed)
+                speed.append(", ").append(format_speed(u.speed)).append(" KiB/s");
             std::printf("user %s %zu file%s, %llu bytes%s\n", u.user, u.files, u.files == 1 ? "" : "s",
                         u.bytes, speed.c_str());
         }
