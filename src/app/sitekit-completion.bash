@@ -94,7 +94,8 @@ _sitekit_synopsis() {
 # The program named by the first word, as it can be run: "~/" expanded.
 _sitekit_program() {
     local p=$1
-    [[ $p == "~/"* ]] && p=$HOME/${p#"~/"}
+    # shellcheck disable=SC2088 # the word as typed: a literal "~/" to expand
+    [[ ${p:0:2} == "~/" ]] && p=$HOME/${p:2}
     printf '%s\n' "$p"
 }
 
@@ -125,7 +126,7 @@ _sitekit_values() {
         elif [[ $part == USER* || ($part == NAME && ($_sk_cmd == user || $_sk_option == --user)) ]]; then
             mapfile -t found < <(_sitekit_names "$_sk_etc/passwd")
             words+=("${found[@]}")
-            [[ $part == USERFILE ]] && kind=file
+            [[ $part == USERFILE ]] && kind="file"
         elif [[ $part == NAME && ($_sk_cmd == group || $_sk_option == --group) ]]; then
             mapfile -t found < <(_sitekit_names "$_sk_etc/group")
             words+=("${found[@]}")
@@ -135,7 +136,7 @@ _sitekit_values() {
         elif [[ $part == *DIR* || $part == *dir* ]]; then
             kind=${kind:-dir}
         elif [[ $part =~ FILE|PATH|LOG|file|path|config|^/ ]]; then
-            kind=file
+            kind="file"
         fi
     done
     COMPREPLY=()
