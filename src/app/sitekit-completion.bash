@@ -67,6 +67,7 @@ _sitekit_synopsis() {
                 print "arg", sub_, nargs++, t
             }
             depth -= closes
+            if (depth < pdepth) pending = ""     # "[--json] [NUKELOG]": the bracket closed
             first = 0
         }
     }

@@ -49,6 +49,8 @@ expect "alice albert" "$sitekit" --root "$work/site" user a
 expect "alice albert bob site up" "$sitekit" --root = site stats reset ""
 expect "staff" "$sitekit" --root site stats top --group s
 expect "up/a.sfv up/a.zip" "$sitekit" check up/a
+# A flag in brackets takes no value: [--json] [NUKELOG].
+expect "up/a.sfv up/a.zip" "$sitekit" nukes up/a
 expect "dirlog doctor dupe dupelog" "$sitekit" help d
 expect "-D" "$siteview" -D
 
