@@ -145,20 +145,45 @@ install(FILES ${CMAKE_BINARY_DIR}/sitekitConfig.cmake ${CMAKE_BINARY_DIR}/siteki
   DESTINATION ${_cmakedir})
 install(EXPORT sitekitTargets NAMESPACE sitekit:: DESTINATION ${_cmakedir})
 
-# Debian package: cpack -G DEB in the build directory.
+# Debian package: cpack -G DEB in the build directory. Besides what the
+# install rules put under /usr, it carries Debian's documentation files and,
+# for static programs, the lintian overrides that say why they are static;
+# cmake/SitekitDebStage.cmake compresses the manual pages and the changelog
+# and sets the modes in the staged tree.
+set(SITEKIT_PACKAGE_CONTACT "sitekit maintainers <maintainers@users.noreply.c-seed-8265adc8.example>"
+  CACHE STRING "Maintainer of the Debian package (name <address>)")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/copyright @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/changelog
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sitekit)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_CONTACT "sitekit maintainers <sitekit@localhost>")
+# The summary above is the description's first line; these are the others.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The sitekit program reads and writes the daemon's own files (directory log,
+dupe file and log, site log, messages, userfiles, passwd and group, nuke log)
+and checks uploads (SFV, ZIP, NFO) from the daemon's hooks, cron and shell
+scripts; siteview shows who is online and dlsync updates the directory log.
+The static libraries, their C headers, pkg-config and CMake files let tool
+authors build against the same modules.")
+set(CPACK_PACKAGE_CONTACT "${SITEKIT_PACKAGE_CONTACT}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/SitekitDebStage.cmake)
+set(CPACK_SITEKIT_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 if(SITEKIT_STATIC_PROGRAMS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+  set(CPACK_SITEKIT_LINTIAN_OVERRIDES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides.static)
 else()
   # The dynamically linked programs need the runtime libraries.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_SITEKIT_LINTIAN_OVERRIDES "")
 endif()
 # The headers and archives need the outside libraries' headers to be used.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zlib1g-dev, libminizip-dev, libncurses-dev, pkg-config")

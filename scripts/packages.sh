@@ -2,7 +2,7 @@
 # they are missing (as root with apt-get; as another user it prints the
 # apt-get line to run and fails).
 sitekit_packages=(cmake g++ make pkg-config git file dpkg-dev googletest libgtest-dev libbenchmark-dev
-                  zlib1g-dev libminizip-dev libncurses-dev zip unzip cksfv tmux python3 procps
+                  lintian bash-completion zlib1g-dev libminizip-dev libncurses-dev zip unzip cksfv tmux python3 procps
                   clang llvm libclang-rt-14-dev clang-format clang-tidy tzdata scdoc groff-base)
 
 sitekit_install_packages() {

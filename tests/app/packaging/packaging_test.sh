@@ -4,6 +4,8 @@
 #   packaging_test.sh BUILD_DIR SOURCE_DIR pkgconfig     C tool built with pkg-config --static
 #   packaging_test.sh BUILD_DIR SOURCE_DIR find_package  C tool built with find_package(sitekit)
 #   packaging_test.sh BUILD_DIR SOURCE_DIR deb           Debian package made by CPack
+# SITEKIT_DEB_STATIC=ON: the programs are static, so the package depends on
+# nothing. SITEKIT_DEB_LINTIAN=ON: lintian judges the package; any error fails.
 # SITEKIT_TOOL_FLAGS: extra compile and link flags for the tool (the
 # sanitizer build needs its runtime).
 set -euo pipefail
@@ -75,9 +77,26 @@ deb)
     dpkg-deb -f "$deb" Package | grep -qx sitekit || fail "package name"
     contents=$(dpkg-deb -c "$deb")
     for f in ./usr/bin/sitekit ./usr/include/sitekit/sitekit.h sitekit.pc sitekitConfig.cmake \
-             sitekitTargets.cmake libsiteutil.a checks.conf.example; do
+             sitekitTargets.cmake libsiteutil.a checks.conf.example \
+             ./usr/share/bash-completion/completions/sitekit ./usr/share/doc/sitekit/copyright \
+             ./usr/share/doc/sitekit/changelog.gz; do
         grep -q -- "$f" <<<"$contents" || fail "the package lacks $f"
     done
+    owners=$(awk '$2 != "root/root"' <<<"$contents")
+    [ -z "$owners" ] || fail "entries not owned by root:root: $owners"
+    if [ "${SITEKIT_DEB_STATIC:-}" = ON ]; then
+        [ -z "$(dpkg-deb -f "$deb" Depends)" ] || fail "static programs, yet: $(dpkg-deb -f "$deb" Depends)"
+    fi
+    # The changelog's newest entry is the package's version.
+    top=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/sitekit/changelog.gz | gzip -dc | head -1)
+    [[ $top == "sitekit ($(dpkg-deb -f "$deb" Version)) "* ]] || fail "changelog starts: $top"
+    if [ "${SITEKIT_DEB_LINTIAN:-}" = ON ]; then
+        # Errors fail; warnings are printed (the README lists those expected).
+        status=0
+        lintian --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1 || status=$?
+        grep -v 'running with root privileges' "$work/lintian.log" || true
+        [ $status -eq 0 ] || fail "lintian found errors"
+    fi
     ;;
 *)
     fail "unknown mode $mode"
