@@ -148,8 +148,8 @@ install(EXPORT sitekitTargets NAMESPACE sitekit:: DESTINATION ${_cmakedir})
 # Debian package: cpack -G DEB in the build directory. Besides what the
 # install rules put under /usr, it carries Debian's documentation files and,
 # for static programs, the lintian overrides that say why they are static;
-# cmake/SitekitDebStage.cmake compresses the manual pages and the changelog
-# and sets the modes in the staged tree.
+# cmake/SitekitDebStage.cmake compresses the manual pages and the changelog,
+# strips the programs and archives and sets the modes in the staged tree.
 set(SITEKIT_PACKAGE_CONTACT "sitekit maintainers <maintainers@users.noreply.c-seed-8265adc8.example>"
   CACHE STRING "Maintainer of the Debian package (name <address>)")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/debian/copyright @ONLY)
@@ -174,7 +174,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/SitekitDebStage.cmake)
 set(CPACK_SITEKIT_DOCDIR ${CMAKE_INSTALL_DOCDIR})
 if(SITEKIT_STATIC_PROGRAMS)
