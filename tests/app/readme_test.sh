@@ -14,6 +14,9 @@ if ! git -C "$src" rev-parse --git-dir >/dev/null 2>&1; then
     exit 77
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/sitekit-readme.XXXXXX")
+# Open to every user, as a checkout is: tests run the built programs as an
+# unprivileged user too, which must reach them below here.
+chmod 755 "$work"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
