@@ -276,6 +276,18 @@ std::optional<int> section_folders(Invocation &inv, const Parsed &p, std::vector
     return std::nullopt;
 }
 
+// The start of a rebuild or clean: its turn (unless it only shows what it
+// would write) and the log as it is now; a status when either fails.
+std::optional<int> begin_maintenance(Invocation &inv, bool dry_run, sitelogs::dirlog_maintenance &turn,
+                                     sitelogs::dirlog_snapshot &old) {
+    if (!dry_run)
+        if (auto status = take_turn(inv, turn))
+            return status;
+    if (sitelogs::dirlog_failure why; !sitelogs::read_dirlog_snapshot(old, why))
+        return fail(inv, kRefused, dirlog_failure_message(why));
+    return std::nullopt;
+}
+
 } // namespace
 
 int dirlog_rebuild(Invocation &inv, const Parsed &p) {
@@ -288,12 +300,9 @@ int dirlog_rebuild(Invocation &inv, const Parsed &p) {
         return *status;
     bool dry_run = p.has("--dry-run");
     sitelogs::dirlog_maintenance turn;
-    if (!dry_run)
-        if (auto status = take_turn(inv, turn))
-            return *status;
     sitelogs::dirlog_snapshot old;
-    if (sitelogs::dirlog_failure why; !sitelogs::read_dirlog_snapshot(old, why))
-        return fail(inv, kRefused, dirlog_failure_message(why));
+    if (auto status = begin_maintenance(inv, dry_run, turn, old))
+        return *status;
 
     Progress progress(!p.has("--quiet") && isatty(STDERR_FILENO));
     ReleaseFinder finder(progress, inv.name);
@@ -401,12 +410,9 @@ int dirlog_clean(Invocation &inv, const Parsed &p) {
         return *status;
     bool dry_run = p.has("--dry-run");
     sitelogs::dirlog_maintenance turn;
-    if (!dry_run)
-        if (auto status = take_turn(inv, turn))
-            return *status;
     sitelogs::dirlog_snapshot old;
-    if (sitelogs::dirlog_failure why; !sitelogs::read_dirlog_snapshot(old, why))
-        return fail(inv, kRefused, dirlog_failure_message(why));
+    if (auto status = begin_maintenance(inv, dry_run, turn, old))
+        return *status;
     // A record names its directory below the site root, or below the
     // configuration's root path when no site root is given (as update
     // removes it). A base that is not there at all (an unmounted disk) would

@@ -42,8 +42,8 @@ std::string dirlog_bytes(const std::string &dirname, int32_t time, uint16_t uid,
 std::string nukelog_bytes(uint16_t status, int64_t time, const std::string &nuker, uint16_t multiplier,
                           const std::string &reason, const std::string &dirname);
 
-// Parses json with Python and evaluates check there, the document bound to
-// d; status 0 when it parses and check holds, else the error on err.
+// Parses json with Python and evaluates check there, with the parsed value
+// bound to d; status 0 when it parses and check holds, else the error on err.
 sktest::RunResult python_json(const std::string &json, const std::string &check);
 
 } // namespace apptest
